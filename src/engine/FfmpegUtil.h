@@ -1,0 +1,63 @@
+#pragma once
+// Owning pointers for FFmpeg objects and the one helper that turns FFmpeg error codes into text.
+// The rest of the engine never calls a *_free by hand.
+#include <memory>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "engine/EngineError.h"
+
+namespace trimora::ff {
+
+struct InputContextDeleter {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+// An output context owns its AVIOContext; closing the file is the writer's job (it must write
+// the trailer first), this only frees what is left.
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* c) const {
+        if (c && c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
+        avformat_free_context(c);
+    }
+};
+
+using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+
+inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
+inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
+
+// The text of an FFmpeg error code.
+std::string ErrorText(int errorCode);
+
+// Throws EngineError("<what>: <FFmpeg's text>") when code < 0; returns code otherwise.
+int Check(int code, const std::string& what);
+
+}  // namespace trimora::ff

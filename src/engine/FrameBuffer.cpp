@@ -1,0 +1,44 @@
+#include "engine/FrameBuffer.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace trimora {
+
+FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]) {
+    const auto format = static_cast<AVPixelFormat>(header.pixelFormat);
+    const int size = av_image_get_buffer_size(format, header.width, header.height, 1);
+    if (size <= 0) return {};
+    FrameData data(sizeof(FrameHeader) + static_cast<size_t>(size));
+    FrameHeader h = header;
+    h.magic = FrameHeader::kMagic;
+    h.payloadSize = size;
+    std::memcpy(data.data(), &h, sizeof h);
+    av_image_copy_to_buffer(data.data() + sizeof h, size, planes, linesizes, format, header.width,
+                            header.height, 1);
+    return data;
+}
+
+std::optional<FrameView> UnpackFrame(const FrameData& data) {
+    if (data.size() < sizeof(FrameHeader)) return std::nullopt;
+    FrameView view;
+    std::memcpy(&view.header, data.data(), sizeof(FrameHeader));
+    const FrameHeader& h = view.header;
+    if (h.magic != FrameHeader::kMagic || h.width <= 0 || h.height <= 0) return std::nullopt;
+    const auto format = static_cast<AVPixelFormat>(h.pixelFormat);
+    if (!av_pix_fmt_desc_get(format)) return std::nullopt;
+    const int size = av_image_get_buffer_size(format, h.width, h.height, 1);
+    if (size <= 0 || size != h.payloadSize || data.size() < sizeof(FrameHeader) + static_cast<size_t>(size))
+        return std::nullopt;
+    uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
+    av_image_fill_arrays(planes, view.linesizes, data.data() + sizeof(FrameHeader), format, h.width,
+                         h.height, 1);
+    for (int i = 0; i < 4; ++i) view.planes[i] = planes[i];
+    return view;
+}
+
+}  // namespace trimora

@@ -1,0 +1,40 @@
+#pragma once
+// Layout of FrameData: a fixed header followed by the picture planes exactly as the decoder
+// produced them, packed without padding (av_image_copy_to_buffer with alignment 1).
+// The reader fills it; the preview, the writer and the still-picture writer read it.
+#include <cstdint>
+#include <optional>
+
+#include "engine/MediaTypes.h"
+
+namespace trimora {
+
+struct FrameHeader {
+    static constexpr uint32_t kMagic = 0x464d5254;  // "TRMF"
+    uint32_t magic = kMagic;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t pixelFormat = -1;      // AVPixelFormat
+    int32_t colorSpace = 2;        // AVColorSpace (2 = unspecified)
+    int32_t colorRange = 0;        // AVColorRange (0 = unspecified, 1 = limited, 2 = full)
+    int32_t sampleAspectNum = 0;   // 0 = unknown (square pixels assumed)
+    int32_t sampleAspectDen = 1;
+    int32_t timeMs = 0;            // presentation time of the frame, from the start of the input
+    int32_t frameNumber = 0;       // counted from 1
+    int32_t payloadSize = 0;       // bytes of plane data after the header
+};
+
+// Wraps planes into a FrameData. `planes`/`linesizes` as in AVFrame.
+FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]);
+
+// A view of a FrameData: the header and the plane pointers into the vector's storage.
+struct FrameView {
+    FrameHeader header;
+    const uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
+    int linesizes[4] = {0, 0, 0, 0};
+};
+
+// Returns nothing when the data is empty or not a frame of this layout.
+std::optional<FrameView> UnpackFrame(const FrameData& data);
+
+}  // namespace trimora

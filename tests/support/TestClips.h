@@ -1,0 +1,84 @@
+#pragma once
+// Test media made on the fly: clips in every input container whose pictures carry their frame
+// number as a stamp (two rows of eight black/white blocks at the top, robust to lossy codecs and
+// to scaling) and whose sound is a known pattern (a chirp with a loud click at every whole
+// second), plus helpers to read stamps and sound back from any file.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/MediaTypes.h"
+
+namespace trimora::test {
+
+struct ClipSpec {
+    // "avi" (MPEG-4 Part 2 + PCM), "mpeg1" (MPEG-1 system stream, .mpg), "mpeg2" (MPEG-2
+    // program stream, .mpeg), "ts" (MPEG-2 transport stream), "asf" (WMV2 + WMA2, .wmv),
+    // "mov" and "mp4" (H.264 + AAC), "mkv" (H.264 + Vorbis).
+    std::string format = "avi";
+    std::string videoCodec;   // FFmpeg encoder name; empty: the format's default above
+    std::string audioCodec;   // FFmpeg encoder name; empty: the format's default above
+    int width = 176;
+    int height = 144;
+    std::string frameRate = "25";  // as FFmpeg reads it: "25", "30000/1001"
+    int frames = 50;
+    int gop = 12;             // keyframe interval
+    bool bFrames = true;      // allow B-frames where the codec has them
+    bool audio = true;
+    int sampleRate = 48000;
+    int channels = 2;
+    std::string extraArgs;    // more ffmpeg output options
+};
+
+// Makes the clip (once per distinct spec in this test process) and returns its path.
+std::string MakeClip(const ClipSpec& spec);
+
+// The folder for this test process's files; removed when the process ends.
+std::string TempDir();
+// A fresh path in TempDir() with the given file name ending (".avi").
+std::string TempPath(const std::string& suffix);
+
+// Draws / reads the frame-number stamp on an 8-bit luma plane. ReadStamp gives -1 when the
+// blocks cannot be read as a stamp.
+void DrawStamp(uint8_t* luma, int linesize, int width, int height, int number);
+int ReadStamp(const uint8_t* luma, int linesize, int width, int height);
+// Reads the stamp from a frame as the reader delivers it (FrameData layout, any YUV or gray format).
+int ReadStamp(const FrameData& frame);
+
+// A frame in the reader's FrameData layout (see engine/FrameBuffer.h) carrying the stamp of
+// `number`, for feeding the writer or the picture writer without a reader. pixelFormat is an
+// AVPixelFormat; -1 means yuv420p.
+FrameData MakeStampedFrame(int width, int height, int number, int timeMs, int pixelFormat = -1);
+// `sampleFrames` sample frames of the sound pattern, starting at sample frame `first`, as an
+// AudioBlock (interleaved s16).
+AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int channels);
+
+// The sound pattern the generator writes: sample `index` of channel `channel`.
+int16_t PatternSample(int64_t index, int channel, int sampleRate);
+
+// Decodes every video frame of a file with the ffmpeg command and reads their stamps, in order.
+std::vector<int> DecodeStamps(const std::string& path);
+// Decodes the first audio stream with the ffmpeg command to interleaved s16 at its own rate and
+// channel count (reported through the pointers when given).
+std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate = nullptr, int* channels = nullptr);
+// Times in seconds of the clicks in decoded sound (first sample of each click).
+std::vector<double> FindClicks(const std::vector<int16_t>& interleaved, int channels, int sampleRate);
+
+struct ProbeInfo {
+    std::string formatName;      // ffprobe's format_name, e.g. "avi", "mpeg", "asf"
+    std::string videoCodec;      // codec_name of the first video stream, "" if none
+    std::string audioCodec;      // codec_name of the first audio stream, "" if none
+    int width = 0, height = 0;
+    int sampleRate = 0, channels = 0;
+    double videoDuration = 0;    // seconds
+    double audioDuration = 0;    // seconds
+    int decodeErrors = 0;        // lines ffmpeg printed at error level while decoding everything
+};
+ProbeInfo Probe(const std::string& path);
+
+// Runs a shell command; returns its exit status and (optionally) what it wrote to stdout.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+// Quotes a path for the shell.
+std::string ShellQuote(const std::string& text);
+
+}  // namespace trimora::test
