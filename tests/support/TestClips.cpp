@@ -1,0 +1,416 @@
+#include "TestClips.h"
+
+#include <unistd.h>
+#include <sys/wait.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include "engine/FrameBuffer.h"
+
+namespace fs = std::filesystem;
+
+namespace trimora::test {
+namespace {
+
+// Bumped whenever the generated pictures or sound change, so cached clips are made again.
+constexpr int kGeneratorVersion = 4;
+constexpr int kStampColumns = 8;
+constexpr int kStampRows = 2;
+constexpr uint8_t kDark = 16;
+constexpr uint8_t kBright = 235;
+
+struct FormatDefaults {
+    const char* extension;
+    const char* muxer;
+    const char* videoCodec;
+    const char* audioCodec;
+};
+
+const FormatDefaults& DefaultsFor(const std::string& format) {
+    static const std::map<std::string, FormatDefaults> table = {
+        {"avi", {".avi", "avi", "mpeg4", "pcm_s16le"}},
+        {"mpeg1", {".mpg", "mpeg", "mpeg1video", "mp2"}},
+        {"mpeg2", {".mpeg", "vob", "mpeg2video", "mp2"}},
+        {"ts", {".ts", "mpegts", "mpeg2video", "mp2"}},
+        {"asf", {".wmv", "asf", "wmv2", "wmav2"}},
+        {"mov", {".mov", "mov", "libx264", "aac"}},
+        {"mp4", {".mp4", "mp4", "libx264", "aac"}},
+        {"mkv", {".mkv", "matroska", "libx264", "libvorbis"}},
+    };
+    auto it = table.find(format);
+    if (it == table.end()) throw std::invalid_argument("unknown clip format " + format);
+    return it->second;
+}
+
+std::string CacheDir() {
+    const char* env = std::getenv("TRIMORA_CLIP_CACHE");
+    fs::path dir = env ? fs::path(env) : fs::temp_directory_path() / ("trimora-clip-cache-" + std::to_string(getuid()));
+    fs::create_directories(dir);
+    return dir.string();
+}
+
+std::string SpecKey(const ClipSpec& s) {
+    std::ostringstream key;
+    key << kGeneratorVersion << '|' << s.format << '|' << s.videoCodec << '|' << s.audioCodec << '|' << s.width
+        << 'x' << s.height << '|' << s.frameRate << '|' << s.frames << '|' << s.gop << '|' << s.bFrames << '|'
+        << s.audio << '|' << s.sampleRate << '|' << s.channels << '|' << s.extraArgs;
+    return key.str();
+}
+
+// The picture below the stamp: smooth moving shapes, so codecs have real work to do.
+void DrawPicture(uint8_t* y, int ly, uint8_t* u, int lu, uint8_t* v, int lv, int width, int height, int number) {
+    const int stampHeight = height / 4;
+    for (int row = 0; row < height; ++row) {
+        uint8_t* line = y + static_cast<ptrdiff_t>(row) * ly;
+        if (row < stampHeight) continue;
+        for (int col = 0; col < width; ++col) {
+            const double value = 128 + 60 * std::sin((col + 3.0 * number) / 11.0) * std::cos((row - number) / 13.0);
+            line[col] = static_cast<uint8_t>(value);
+        }
+    }
+    for (int row = 0; row < height / 2; ++row)
+        for (int col = 0; col < width / 2; ++col) {
+            u[static_cast<ptrdiff_t>(row) * lu + col] = static_cast<uint8_t>(128 + (col * 40) / (width / 2) - 20);
+            v[static_cast<ptrdiff_t>(row) * lv + col] = static_cast<uint8_t>(128 + (row * 40) / (height / 2) - 20);
+        }
+}
+
+struct Picture {
+    std::vector<uint8_t> y, u, v;
+    int width, height;
+    Picture(int w, int h)
+        : y(static_cast<size_t>(w) * h), u(static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2)),
+          v(u.size()), width(w), height(h) {}
+    void Draw(int number) {
+        DrawPicture(y.data(), width, u.data(), (width + 1) / 2, v.data(), (width + 1) / 2, width, height, number);
+        DrawStamp(y.data(), width, width, height, number);
+    }
+};
+
+void WriteAll(FILE* out, const void* data, size_t size) {
+    if (std::fwrite(data, 1, size, out) != size) throw std::runtime_error("writing to the ffmpeg command failed");
+}
+
+void GenerateClip(const ClipSpec& spec, const std::string& path) {
+    const FormatDefaults& d = DefaultsFor(spec.format);
+    const std::string vcodec = spec.videoCodec.empty() ? d.videoCodec : spec.videoCodec;
+    const std::string acodec = spec.audioCodec.empty() ? d.audioCodec : spec.audioCodec;
+
+    // Frame rate as a fraction, to size the sound exactly.
+    int rateNum = 25, rateDen = 1;
+    if (auto slash = spec.frameRate.find('/'); slash != std::string::npos) {
+        rateNum = std::stoi(spec.frameRate.substr(0, slash));
+        rateDen = std::stoi(spec.frameRate.substr(slash + 1));
+    } else {
+        rateNum = std::stoi(spec.frameRate);
+    }
+
+    std::string audioPath;
+    if (spec.audio) {
+        audioPath = path + ".pcm";
+        const int64_t sampleFrames = static_cast<int64_t>(spec.frames) * spec.sampleRate * rateDen / rateNum;
+        std::ofstream audioFile(audioPath, std::ios::binary);
+        constexpr int64_t kChunk = 48000;
+        for (int64_t first = 0; first < sampleFrames; first += kChunk) {
+            const int count = static_cast<int>(std::min(kChunk, sampleFrames - first));
+            const AudioBlock block = MakePatternBlock(first, count, spec.sampleRate, spec.channels);
+            audioFile.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+        }
+    }
+
+    std::ostringstream cmd;
+    cmd << "ffmpeg -v error -y -f rawvideo -pix_fmt yuv420p -s " << spec.width << 'x' << spec.height << " -r "
+        << spec.frameRate << " -i pipe:0 ";
+    if (spec.audio)
+        cmd << "-f s16le -ar " << spec.sampleRate << " -ac " << spec.channels << " -i " << ShellQuote(audioPath) << ' ';
+    cmd << "-map 0:v ";
+    if (spec.audio) cmd << "-map 1:a ";
+    cmd << "-c:v " << vcodec << " -g " << spec.gop << ' ';
+    if (vcodec == "libx264")
+        cmd << "-pix_fmt yuv420p -preset ultrafast -crf 18 -sc_threshold 0 -keyint_min " << spec.gop << ' ';
+    else if (vcodec == "mpeg1video" || vcodec == "mpeg2video")
+        // A fixed quantiser with B-frames leaves broken macroblocks in this MPEG encoder; a
+        // generous bit rate does not.
+        cmd << "-b:v 3000k ";
+    else if (vcodec != "rawvideo" && vcodec != "mjpeg" && vcodec != "huffyuv" && vcodec != "ffv1")
+        cmd << "-q:v 2 ";
+    if (vcodec == "libx264" || vcodec == "mpeg4" || vcodec == "mpeg1video" || vcodec == "mpeg2video")
+        cmd << "-bf " << (spec.bFrames ? 2 : 0) << ' ';
+    if (spec.audio) {
+        cmd << "-c:a " << acodec << ' ';
+        if (acodec == "mp2" || acodec == "aac" || acodec == "wmav2" || acodec == "libmp3lame") cmd << "-b:a 192k ";
+    }
+    cmd << spec.extraArgs << " -f " << d.muxer << ' ' << ShellQuote(path);
+
+    FILE* pipe = popen(cmd.str().c_str(), "w");
+    if (!pipe) throw std::runtime_error("cannot start ffmpeg");
+    Picture picture(spec.width, spec.height);
+    try {
+        for (int n = 1; n <= spec.frames; ++n) {
+            picture.Draw(n);
+            WriteAll(pipe, picture.y.data(), picture.y.size());
+            WriteAll(pipe, picture.u.data(), picture.u.size());
+            WriteAll(pipe, picture.v.data(), picture.v.size());
+        }
+    } catch (...) {
+        pclose(pipe);
+        throw;
+    }
+    const int status = pclose(pipe);
+    if (!audioPath.empty()) fs::remove(audioPath);
+    if (status != 0) throw std::runtime_error("ffmpeg failed to make a clip: " + cmd.str());
+}
+
+}  // namespace
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    std::array<char, 65536> buffer;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        if (output) output->append(buffer.data(), n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string TempDir() {
+    static std::string dir = [] {
+        std::string pattern = (fs::temp_directory_path() / "trimora-test-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+        static std::string removeAtExit;
+        removeAtExit = pattern;
+        std::atexit([] {
+            std::error_code ignored;
+            fs::remove_all(removeAtExit, ignored);
+        });
+        return pattern;
+    }();
+    return dir;
+}
+
+std::string TempPath(const std::string& suffix) {
+    static std::mutex mutex;
+    static int counter = 0;
+    std::lock_guard lock(mutex);
+    return (fs::path(TempDir()) / ("file" + std::to_string(++counter) + suffix)).string();
+}
+
+std::string MakeClip(const ClipSpec& spec) {
+    const std::string key = SpecKey(spec);
+    const std::string name = std::to_string(std::hash<std::string>{}(key)) + DefaultsFor(spec.format).extension;
+    const fs::path path = fs::path(CacheDir()) / name;
+    if (fs::exists(path)) return path.string();
+    // Made under a temporary name and renamed, so test processes running side by side never
+    // see a half-written clip.
+    const fs::path partial = fs::path(CacheDir()) / ("partial-" + std::to_string(getpid()) + "-" + name);
+    GenerateClip(spec, partial.string());
+    fs::rename(partial, path);
+    return path.string();
+}
+
+void DrawStamp(uint8_t* luma, int linesize, int width, int height, int number) {
+    const int blockWidth = width / kStampColumns;
+    const int blockHeight = height / 4 / kStampRows;
+    for (int r = 0; r < kStampRows; ++r)
+        for (int c = 0; c < kStampColumns; ++c) {
+            const int bit = r * kStampColumns + c;
+            const uint8_t value = ((number >> bit) & 1) ? kBright : kDark;
+            for (int y = r * blockHeight; y < (r + 1) * blockHeight; ++y)
+                std::memset(luma + static_cast<ptrdiff_t>(y) * linesize + c * blockWidth, value, blockWidth);
+        }
+}
+
+int ReadStamp(const uint8_t* luma, int linesize, int width, int height) {
+    const int blockWidth = width / kStampColumns;
+    const int blockHeight = height / 4 / kStampRows;
+    if (blockWidth < 4 || blockHeight < 4) return -1;
+    int number = 0;
+    for (int r = 0; r < kStampRows; ++r)
+        for (int c = 0; c < kStampColumns; ++c) {
+            // Average the middle half of the block: edges smear under lossy codecs and scaling.
+            long sum = 0;
+            int count = 0;
+            for (int y = r * blockHeight + blockHeight / 4; y < r * blockHeight + blockHeight * 3 / 4; ++y)
+                for (int x = c * blockWidth + blockWidth / 4; x < c * blockWidth + blockWidth * 3 / 4; ++x) {
+                    sum += luma[static_cast<ptrdiff_t>(y) * linesize + x];
+                    ++count;
+                }
+            const int mean = static_cast<int>(sum / count);
+            if (mean > 170) number |= 1 << (r * kStampColumns + c);
+            else if (mean > 80) return -1;  // neither dark nor bright: not a stamp
+        }
+    return number;
+}
+
+int ReadStamp(const FrameData& frame) {
+    const auto view = UnpackFrame(frame);
+    if (!view) return -1;
+    const FrameHeader& h = view->header;
+    const auto format = static_cast<AVPixelFormat>(h.pixelFormat);
+    std::vector<uint8_t> gray(static_cast<size_t>(h.width) * h.height);
+    SwsContext* sws = sws_getContext(h.width, h.height, format, h.width, h.height, AV_PIX_FMT_GRAY8, SWS_POINT,
+                                     nullptr, nullptr, nullptr);
+    if (!sws) return -1;
+    uint8_t* dst[4] = {gray.data(), nullptr, nullptr, nullptr};
+    int dstLines[4] = {h.width, 0, 0, 0};
+    sws_scale(sws, view->planes, view->linesizes, 0, h.height, dst, dstLines);
+    sws_freeContext(sws);
+    return ReadStamp(gray.data(), h.width, h.width, h.height);
+}
+
+FrameData MakeStampedFrame(int width, int height, int number, int timeMs, int pixelFormat) {
+    Picture picture(width, height);
+    picture.Draw(number);
+    FrameHeader header;
+    header.width = width;
+    header.height = height;
+    header.colorRange = 1;  // limited, as the generated values are
+    header.timeMs = timeMs;
+    header.frameNumber = number;
+    const int chromaLine = (width + 1) / 2;
+    const uint8_t* planes[4] = {picture.y.data(), picture.u.data(), picture.v.data(), nullptr};
+    int lines[4] = {width, chromaLine, chromaLine, 0};
+    const auto target = pixelFormat < 0 ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(pixelFormat);
+    if (target == AV_PIX_FMT_YUV420P) {
+        header.pixelFormat = AV_PIX_FMT_YUV420P;
+        return PackFrame(header, planes, lines);
+    }
+    uint8_t* converted[4] = {};
+    int convertedLines[4] = {};
+    if (av_image_alloc(converted, convertedLines, width, height, target, 32) < 0) return {};
+    SwsContext* sws = sws_getContext(width, height, AV_PIX_FMT_YUV420P, width, height, target, SWS_BICUBIC, nullptr,
+                                     nullptr, nullptr);
+    sws_scale(sws, planes, lines, 0, height, converted, convertedLines);
+    sws_freeContext(sws);
+    header.pixelFormat = target;
+    const uint8_t* constPlanes[4] = {converted[0], converted[1], converted[2], converted[3]};
+    FrameData data = PackFrame(header, constPlanes, convertedLines);
+    av_freep(&converted[0]);
+    return data;
+}
+
+int16_t PatternSample(int64_t index, int channel, int sampleRate) {
+    const int64_t inSecond = index % sampleRate;
+    const int64_t clickLength = sampleRate * 4 / 1000;  // 4 ms: one cycle of a 250 Hz square
+    if (inSecond < clickLength) return inSecond < clickLength / 2 ? 20000 : -20000;
+    const double t = static_cast<double>(index) / sampleRate;
+    const double phase = 2 * M_PI * ((300.0 + 60.0 * channel) * t + 15.0 * t * t);
+    return static_cast<int16_t>(std::lround(3000 * std::sin(phase)));
+}
+
+AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int channels) {
+    AudioBlock block(static_cast<size_t>(sampleFrames) * channels * 2);
+    auto* samples = reinterpret_cast<int16_t*>(block.data());
+    for (int i = 0; i < sampleFrames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples[static_cast<size_t>(i) * channels + c] = PatternSample(first + i, c, sampleRate);
+    return block;
+}
+
+ProbeInfo Probe(const std::string& path) {
+    ProbeInfo info;
+    std::string json;
+    RunCommand("ffprobe -v error -print_format json -show_format -show_streams " + ShellQuote(path) + " 2>/dev/null",
+               &json);
+    const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
+    info.formatName = root["format"].toObject()["format_name"].toString().toStdString();
+    const double formatDuration = root["format"].toObject()["duration"].toString().toDouble();
+    for (const auto& value : root["streams"].toArray()) {
+        const QJsonObject stream = value.toObject();
+        const QString type = stream["codec_type"].toString();
+        const double duration =
+            stream.contains("duration") ? stream["duration"].toString().toDouble() : formatDuration;
+        if (type == "video" && info.videoCodec.empty()) {
+            info.videoCodec = stream["codec_name"].toString().toStdString();
+            info.width = stream["width"].toInt();
+            info.height = stream["height"].toInt();
+            info.videoDuration = duration;
+        } else if (type == "audio" && info.audioCodec.empty()) {
+            info.audioCodec = stream["codec_name"].toString().toStdString();
+            info.sampleRate = stream["sample_rate"].toString().toInt();
+            info.channels = stream["channels"].toInt();
+            info.audioDuration = duration;
+        }
+    }
+    std::string errors;
+    RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) + " -f null - 2>&1", &errors);
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) ++info.decodeErrors;
+    return info;
+}
+
+std::vector<int> DecodeStamps(const std::string& path) {
+    const ProbeInfo info = Probe(path);
+    std::vector<int> stamps;
+    if (info.width <= 0 || info.height <= 0) return stamps;
+    std::string raw;
+    RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) +
+                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null",
+               &raw);
+    const size_t frameSize = static_cast<size_t>(info.width) * info.height;
+    for (size_t offset = 0; offset + frameSize <= raw.size(); offset += frameSize)
+        stamps.push_back(ReadStamp(reinterpret_cast<const uint8_t*>(raw.data() + offset), info.width, info.width,
+                                   info.height));
+    return stamps;
+}
+
+std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate, int* channels) {
+    const ProbeInfo info = Probe(path);
+    if (sampleRate) *sampleRate = info.sampleRate;
+    if (channels) *channels = info.channels;
+    std::vector<int16_t> samples;
+    if (info.audioCodec.empty()) return samples;
+    std::string raw;
+    RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) + " -map 0:a:0 -f s16le -acodec pcm_s16le - 2>/dev/null",
+               &raw);
+    samples.resize(raw.size() / 2);
+    std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+    return samples;
+}
+
+std::vector<double> FindClicks(const std::vector<int16_t>& interleaved, int channels, int sampleRate) {
+    std::vector<double> clicks;
+    if (channels <= 0 || sampleRate <= 0) return clicks;
+    const size_t frames = interleaved.size() / channels;
+    double last = -1e9;
+    for (size_t i = 0; i < frames; ++i) {
+        if (std::abs(interleaved[i * channels]) < 10000) continue;
+        const double t = static_cast<double>(i) / sampleRate;
+        if (t - last > 0.5) clicks.push_back(t);
+        last = t;
+    }
+    return clicks;
+}
+
+}  // namespace trimora::test
