@@ -1,0 +1,77 @@
+#include "engine/ffmpeg/images/FfmpegImageWriter.h"
+
+#include "engine/ffmpeg/images/AtomicFile.h"
+#include "engine/ffmpeg/images/ImageEncoder.h"
+#include "engine/ffmpeg/images/Metafile.h"
+
+namespace trimora {
+
+namespace {
+
+void Save(const std::string& path, const std::vector<uint8_t>& bytes) { WriteFileAtomically(path, bytes); }
+
+void CheckName(const std::string& path) {
+    if (path.empty()) throw EngineError("The picture could not be saved: no file name was given.");
+}
+
+}  // namespace
+
+RgbImage FfmpegImageWriter::ToRgb(const FrameData& frame) { return converter_.Convert(frame); }
+
+// Each save checks the name before the (slower) conversion, and writes only a complete file.
+void FfmpegImageWriter::SaveAsBmp(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Bmp));
+}
+
+void FfmpegImageWriter::SaveAsGif(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Gif));
+}
+
+void FfmpegImageWriter::SaveAsJpeg(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Jpeg));
+}
+
+void FfmpegImageWriter::SaveAsPng(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Png));
+}
+
+void FfmpegImageWriter::SaveAsTiff(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Tiff));
+}
+
+void FfmpegImageWriter::SaveAsWmf(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, BuildPlaceableWmf(ToRgb(frame)));
+}
+
+void FfmpegImageWriter::SaveAsEmf(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, BuildEmf(ToRgb(frame)));
+}
+
+void FfmpegImageWriter::SaveAsPcx(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Pcx));
+}
+
+void FfmpegImageWriter::SaveAsTga(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Tga));
+}
+
+void FfmpegImageWriter::SaveAsRas(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::SunRaster));
+}
+
+void FfmpegImageWriter::SaveAsJpeg2000(const FrameData& frame, const std::string& path) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Jpeg2000));
+}
+
+}  // namespace trimora
