@@ -1,0 +1,158 @@
+#include "engine/view/FrameScaler.h"
+
+#include <string>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace trimora::view {
+
+namespace {
+
+// Native-endian 0xAARRGGBB, the layout of QImage::Format_RGB32 and Format_ARGB32.
+constexpr AVPixelFormat kTargetFormat = AV_PIX_FMT_RGB32;
+
+bool IsJpegStyle(AVPixelFormat format) {
+    switch (format) {
+    case AV_PIX_FMT_YUVJ411P:
+    case AV_PIX_FMT_YUVJ420P:
+    case AV_PIX_FMT_YUVJ422P:
+    case AV_PIX_FMT_YUVJ440P:
+    case AV_PIX_FMT_YUVJ444P:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsGrey(const AVPixFmtDescriptor* desc) {
+    return desc->nb_components <= 2 && !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+}
+
+}  // namespace
+
+ColourChoice ChooseColour(const FrameHeader& header) {
+    ColourChoice choice;
+    switch (static_cast<AVColorSpace>(header.colorSpace)) {
+    case AVCOL_SPC_BT709:
+        choice.matrix = SWS_CS_ITU709;
+        break;
+    case AVCOL_SPC_FCC:
+        choice.matrix = SWS_CS_FCC;
+        break;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        choice.matrix = SWS_CS_ITU601;
+        break;
+    case AVCOL_SPC_SMPTE240M:
+        choice.matrix = SWS_CS_SMPTE240M;
+        break;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+        choice.matrix = SWS_CS_BT2020;
+        break;
+    default:
+        choice.matrix = header.height < 720 ? SWS_CS_ITU601 : SWS_CS_ITU709;
+        break;
+    }
+
+    switch (static_cast<AVColorRange>(header.colorRange)) {
+    case AVCOL_RANGE_JPEG:
+        choice.fullRange = true;
+        break;
+    case AVCOL_RANGE_MPEG:
+        choice.fullRange = false;
+        break;
+    default: {
+        const auto format = static_cast<AVPixelFormat>(header.pixelFormat);
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+        choice.fullRange = IsJpegStyle(format) || (desc && IsGrey(desc));
+        break;
+    }
+    }
+    return choice;
+}
+
+void CropAlignment(int pixelFormat, int* alignX, int* alignY) {
+    *alignX = 1;
+    *alignY = 1;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(pixelFormat));
+    if (!desc) return;
+    *alignX = 1 << desc->log2_chroma_w;
+    *alignY = 1 << desc->log2_chroma_h;
+    if (desc->flags & AV_PIX_FMT_FLAG_BITSTREAM) *alignX = std::max(*alignX, 8);
+    if (desc->flags & AV_PIX_FMT_FLAG_BAYER) {
+        *alignX = std::max(*alignX, 2);
+        *alignY = std::max(*alignY, 2);
+    }
+}
+
+SwsContext* FrameScaler::ContextFor(const Key& key) {
+    if (context_ && key == key_) return context_.get();
+    context_.reset();
+    const auto format = static_cast<AVPixelFormat>(key.pixelFormat);
+    ff::SwsPtr context(sws_getContext(key.sourceWidth, key.sourceHeight, format, key.targetWidth,
+                                      key.targetHeight, kTargetFormat, SWS_BILINEAR, nullptr, nullptr, nullptr));
+    if (!context) {
+        const char* name = av_get_pix_fmt_name(format);
+        throw EngineError(std::string("The preview cannot show frames in pixel format ") +
+                          (name ? name : std::to_string(key.pixelFormat)) + ".");
+    }
+    // RGB sources have no matrix; swscale refuses the call for them and that is fine.
+    sws_setColorspaceDetails(context.get(), sws_getCoefficients(key.colour.matrix), key.colour.fullRange ? 1 : 0,
+                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    context_ = std::move(context);
+    key_ = key;
+    return context_.get();
+}
+
+void FrameScaler::Prepare(int pixelFormat, const ColourChoice& colour, int sourceWidth, int sourceHeight,
+                          int targetWidth, int targetHeight) {
+    ContextFor({pixelFormat, colour, sourceWidth, sourceHeight, targetWidth, targetHeight});
+}
+
+void FrameScaler::Convert(const FrameView& frame, const Rect& source, int targetWidth, int targetHeight,
+                          QImage* image) {
+    const FrameHeader& header = frame.header;
+    const auto format = static_cast<AVPixelFormat>(header.pixelFormat);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (!desc || source.IsEmpty() || targetWidth <= 0 || targetHeight <= 0) return;
+
+    SwsContext* context = ContextFor({header.pixelFormat, ChooseColour(header), source.width, source.height,
+                                      targetWidth, targetHeight});
+
+    // Point every plane at the crop's corner; a palette is not an image plane.
+    const uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
+    for (int p = 0; p < 4; ++p) {
+        if (!frame.planes[p]) continue;
+        if (p == 1 && (desc->flags & AV_PIX_FMT_FLAG_PAL)) {
+            planes[p] = frame.planes[p];
+            continue;
+        }
+        const bool chroma = p == 1 || p == 2;
+        const int row = chroma ? source.y >> desc->log2_chroma_h : source.y;
+        const int columnBytes = source.x ? av_image_get_linesize(format, source.x, p) : 0;
+        planes[p] = frame.planes[p] + static_cast<ptrdiff_t>(row) * frame.linesizes[p] + std::max(columnBytes, 0);
+    }
+
+    const QImage::Format imageFormat =
+        (desc->flags & AV_PIX_FMT_FLAG_ALPHA) ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    if (image->width() != targetWidth || image->height() != targetHeight || image->format() != imageFormat ||
+        !image->isDetached())
+        *image = QImage(targetWidth, targetHeight, imageFormat);
+    if (image->isNull()) throw EngineError("Not enough memory for the preview picture.");
+
+    uint8_t* destination[4] = {image->bits(), nullptr, nullptr, nullptr};
+    const int destinationStrides[4] = {static_cast<int>(image->bytesPerLine()), 0, 0, 0};
+    ff::Check(sws_scale(context, planes, frame.linesizes, 0, source.height, destination, destinationStrides),
+              "Drawing the preview");
+}
+
+void FrameScaler::Release() {
+    context_.reset();
+    key_ = {};
+}
+
+}  // namespace trimora::view

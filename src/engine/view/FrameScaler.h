@@ -1,0 +1,61 @@
+#pragma once
+// Converts (part of) a frame straight to the size it is shown at, in one swscale pass, with the
+// colour matrix and range the frame carries. The swscale context is kept while the source
+// geometry, pixel format, colours and target size stay the same, which they do for every frame
+// of a playback.
+#include <QImage>
+
+#include "engine/FfmpegUtil.h"
+#include "engine/FrameBuffer.h"
+#include "engine/view/PreviewLayout.h"
+
+namespace trimora::view {
+
+struct ColourChoice {
+    int matrix = 0;         // SWS_CS_* of the frame's YUV matrix
+    bool fullRange = false; // 0-255 rather than 16-235 luma
+    friend bool operator==(const ColourChoice&, const ColourChoice&) = default;
+};
+
+// What the frame says, or the usual guess where it says nothing: standard definition pictures
+// (below 720 lines) are BT.601, high definition ones BT.709; video is limited range except the
+// JPEG-style and grey formats, which are full range.
+ColourChoice ChooseColour(const FrameHeader& header);
+
+// The crop alignment a pixel format needs so that every plane starts at a whole sample.
+void CropAlignment(int pixelFormat, int* alignX, int* alignY);
+
+class FrameScaler {
+public:
+    // Converts `source` (in frame pixels, aligned as CropAlignment says) of the frame into
+    // `image`, which ends up targetWidth x targetHeight; its buffer is reused when it already has
+    // that size and format. Throws EngineError when swscale cannot handle the frame.
+    void Convert(const FrameView& frame, const Rect& source, int targetWidth, int targetHeight, QImage* image);
+
+    // Builds the context for this geometry ahead of the first frame that needs it.
+    void Prepare(int pixelFormat, const ColourChoice& colour, int sourceWidth, int sourceHeight, int targetWidth,
+                 int targetHeight);
+
+    // Frees the context; the next conversion builds a new one.
+    void Release();
+
+    bool HasContext() const { return context_ != nullptr; }
+
+private:
+    struct Key {
+        int pixelFormat = -1;
+        ColourChoice colour;
+        int sourceWidth = 0;
+        int sourceHeight = 0;
+        int targetWidth = 0;
+        int targetHeight = 0;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+
+    SwsContext* ContextFor(const Key& key);
+
+    Key key_;
+    ff::SwsPtr context_;
+};
+
+}  // namespace trimora::view

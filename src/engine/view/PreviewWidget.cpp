@@ -1,0 +1,133 @@
+#include "engine/view/PreviewWidget.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+#include <cmath>
+#include <cstring>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
+
+#include "engine/EngineError.h"
+
+namespace trimora {
+
+PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
+    // Every pixel is painted here, so the window beneath never needs repainting for us; that
+    // also keeps a window whose paint handler shows the frame again from repainting in a loop.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    setPalette(palette);
+}
+
+PreviewWidget::RenderKey PreviewWidget::CurrentKey() const {
+    const double ratio = devicePixelRatioF();
+    return {static_cast<int>(std::lround(width() * ratio)), static_cast<int>(std::lround(height() * ratio)), ratio,
+            sizeMode_};
+}
+
+view::PlacementInput PreviewWidget::LayoutFor(const FrameHeader& header, const RenderKey& key) const {
+    view::PlacementInput in;
+    in.sourceWidth = header.width;
+    in.sourceHeight = header.height;
+    in.sampleAspectNum = header.sampleAspectNum;
+    in.sampleAspectDen = header.sampleAspectDen;
+    in.sizeMode = key.sizeMode;
+    in.widgetWidth = key.width;
+    in.widgetHeight = key.height;
+    view::CropAlignment(header.pixelFormat, &in.alignX, &in.alignY);
+    return in;
+}
+
+void PreviewWidget::Render(const FrameView& frame) {
+    const RenderKey key = CurrentKey();
+    const view::Placement placement = view::PlacePicture(LayoutFor(frame.header, key));
+    if (placement.target.IsEmpty()) {
+        image_ = QImage();
+    } else {
+        scaler_.Convert(frame, placement.source, placement.target.width, placement.target.height, &image_);
+        image_.setDevicePixelRatio(key.pixelRatio);
+        imagePosition_ = QPointF(placement.target.x / key.pixelRatio, placement.target.y / key.pixelRatio);
+    }
+    renderedFor_ = key;
+}
+
+void PreviewWidget::ShowFrame(const FrameData& frame) {
+    if (frame.empty()) {
+        Clear();
+        return;
+    }
+    // The window's paint handler hands the same frame over again on every repaint; when
+    // nothing changed the converted picture is still right.
+    const bool sameFrame = frame.size() == lastFrame_.size() &&
+                           std::memcmp(frame.data(), lastFrame_.data(), frame.size()) == 0;
+    if (sameFrame && renderedFor_ == CurrentKey()) {
+        update();
+        return;
+    }
+    const std::optional<FrameView> view = UnpackFrame(frame);
+    if (!view) throw EngineError("The preview was given data that is not a video frame.");
+    Render(*view);
+    if (!sameFrame) lastFrame_.assign(frame.begin(), frame.end());
+    update();
+}
+
+void PreviewWidget::RenderLastFrame() {
+    if (lastFrame_.empty()) return;
+    const std::optional<FrameView> view = UnpackFrame(lastFrame_);
+    if (!view) return;
+    try {
+        Render(*view);
+    } catch (const EngineError&) {
+        // Only reached from Qt's events (resize, mode change of a frame that was shown before):
+        // an empty preview is the honest result, an exception may not cross the event loop.
+        image_ = QImage();
+    }
+}
+
+void PreviewWidget::Clear() {
+    lastFrame_.clear();
+    image_ = QImage();
+    update();
+}
+
+void PreviewWidget::SetSizeMode(int32_t mode) {
+    if (mode == sizeMode_) return;
+    sizeMode_ = mode;
+    RenderLastFrame();
+    update();
+}
+
+void PreviewWidget::PrepareForPlayback(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return;
+    // Frames of the input usually look like the one on screen; without one, assume the most
+    // common decoder output.
+    FrameHeader header;
+    header.width = width;
+    header.height = height;
+    header.pixelFormat = AV_PIX_FMT_YUV420P;
+    if (const std::optional<FrameView> shown = UnpackFrame(lastFrame_);
+        shown && shown->header.width == width && shown->header.height == height)
+        header = shown->header;
+    const view::Placement placement = view::PlacePicture(LayoutFor(header, CurrentKey()));
+    if (placement.target.IsEmpty()) return;
+    scaler_.Prepare(header.pixelFormat, view::ChooseColour(header), placement.source.width, placement.source.height,
+                    placement.target.width, placement.target.height);
+}
+
+void PreviewWidget::PlaybackEnded() { scaler_.Release(); }
+
+void PreviewWidget::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(backgroundRole()));
+    if (!image_.isNull()) painter.drawImage(imagePosition_, image_);
+}
+
+void PreviewWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    RenderLastFrame();
+}
+
+}  // namespace trimora

@@ -1,0 +1,65 @@
+#pragma once
+// The preview surface: shows one frame at the size the size mode asks for, centred on the
+// widget's background, and repaints it from its own copy until the next frame or a clear.
+#include <QImage>
+#include <QPointF>
+#include <QWidget>
+#include <cstdint>
+
+#include "engine/MediaTypes.h"
+#include "engine/view/FrameScaler.h"
+
+namespace trimora {
+
+class PreviewWidget : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit PreviewWidget(QWidget* parent = nullptr);
+
+    // Converts the frame for the current size and mode and schedules the repaint. An empty
+    // FrameData clears the preview; data that is not a frame throws EngineError and leaves the
+    // previous picture in place.
+    void ShowFrame(const FrameData& frame);
+    void Clear();
+    bool HasFrame() const { return !lastFrame_.empty(); }
+
+    // -1 (or any negative) zoom to fit, 0 shrink to fit, n > 0 scale by n.
+    void SetSizeMode(int32_t mode);
+    int32_t SizeMode() const { return sizeMode_; }
+
+    // Builds the converter for frames of the input's size before the first one arrives, so that
+    // playback's first frames cost no more than the rest.
+    void PrepareForPlayback(int32_t width, int32_t height);
+    // Lets go of the converter; the picture on screen stays.
+    void PlaybackEnded();
+    bool HoldsConverter() const { return scaler_.HasContext(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Everything besides the frame's bytes that decides how the frame looks on screen.
+    struct RenderKey {
+        int width = 0;
+        int height = 0;
+        double pixelRatio = 1.0;
+        int32_t sizeMode = -1;
+        friend bool operator==(const RenderKey&, const RenderKey&) = default;
+    };
+
+    RenderKey CurrentKey() const;
+    view::PlacementInput LayoutFor(const FrameHeader& header, const RenderKey& key) const;
+    void Render(const FrameView& frame);
+    void RenderLastFrame();
+
+    int32_t sizeMode_ = -1;
+    FrameData lastFrame_;
+    RenderKey renderedFor_;
+    QImage image_;
+    QPointF imagePosition_;
+    view::FrameScaler scaler_;
+};
+
+}  // namespace trimora
