@@ -1,0 +1,92 @@
+#include "engine/ffmpeg/writer/EncodingPipeline.h"
+
+#include "engine/EngineError.h"
+
+namespace trimora {
+
+EncodingPipeline::EncodingPipeline(std::unique_ptr<OutputSession> session) : session_(std::move(session)) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+EncodingPipeline::~EncodingPipeline() {
+    try {
+        Finish();
+    } catch (...) {
+        // The owner chose not to ask how finishing went.
+    }
+}
+
+void EncodingPipeline::PushVideo(std::vector<uint8_t> frame) { Push(Kind::Video, std::move(frame)); }
+void EncodingPipeline::PushAudio(std::vector<uint8_t> block) { Push(Kind::Audio, std::move(block)); }
+
+void EncodingPipeline::Push(Kind kind, std::vector<uint8_t> data) {
+    std::unique_lock lock(mutex_);
+    if (finished_) throw EngineError("The output file is already closed");
+    // A single item larger than the byte budget still goes through once the queue is empty.
+    spaceFreed_.wait(lock, [this, &data] {
+        return failure_ || queue_.empty() ||
+               (queue_.size() < kMaxItems && queuedBytes_ + data.size() <= kMaxBytes);
+    });
+    if (failure_) {
+        failureReported_ = true;
+        std::rethrow_exception(failure_);
+    }
+    queuedBytes_ += data.size();
+    queue_.push_back(Item{kind, std::move(data)});
+    itemAdded_.notify_one();
+}
+
+void EncodingPipeline::Run() {
+    for (;;) {
+        Item item;
+        bool failed = false;
+        {
+            std::unique_lock lock(mutex_);
+            itemAdded_.wait(lock, [this] { return !queue_.empty(); });
+            item = std::move(queue_.front());
+            queue_.pop_front();
+            queuedBytes_ -= item.data.size();
+            failed = failure_ != nullptr;
+            spaceFreed_.notify_all();
+        }
+        if (item.kind == Kind::Stop) return;
+        if (failed) continue;  // after a failure the rest is dropped; the file ends where it broke
+        try {
+            if (item.kind == Kind::Video)
+                session_->AddVideo(std::move(item.data));
+            else
+                session_->AddAudio(item.data);
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            spaceFreed_.notify_all();
+        }
+    }
+}
+
+void EncodingPipeline::StopThread() {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Item{Kind::Stop, {}});
+        itemAdded_.notify_one();
+    }
+    thread_.join();
+}
+
+void EncodingPipeline::Finish() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+    }
+    StopThread();
+    std::exception_ptr pending = failureReported_ ? nullptr : failure_;
+    try {
+        session_->Finish();
+    } catch (...) {
+        if (!pending) pending = std::current_exception();
+    }
+    if (pending) std::rethrow_exception(pending);
+}
+
+}  // namespace trimora

@@ -1,0 +1,378 @@
+#include "engine/ffmpeg/writer/OutputSession.h"
+
+#include <cstring>
+#include <optional>
+
+extern "C" {
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include "engine/EngineError.h"
+#include "engine/FfmpegUtil.h"
+#include "engine/FrameBuffer.h"
+
+namespace trimora {
+namespace {
+
+struct AudioFifoDeleter {
+    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
+
+struct DictionaryDeleter {
+    void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+
+std::string EncoderLabel(const AVCodec* codec) {
+    return codec->long_name ? std::string(codec->long_name) : std::string(codec->name);
+}
+
+bool IsFullRangeFormat(AVPixelFormat format) {
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+           format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+}
+
+// Sound used to fill the last frame of encoders that only take whole frames.
+constexpr int kPcmChunk = 1024;
+
+}  // namespace
+
+struct OutputSession::Muxer {
+    ff::OutputContextPtr context;
+    bool headerWritten = false;
+};
+
+struct OutputSession::VideoStage {
+    VideoPlan plan;
+    ff::CodecContextPtr encoder;
+    AVStream* stream = nullptr;
+    ff::SwsPtr scaler;
+    // The last frame added, not yet written for all the output times it covers; it is
+    // converted only once it turns out to be shown at all.
+    FrameData pending;
+    bool hasPending = false;
+    double pendingTimeMs = 0;
+    ff::FramePtr converted;
+    std::optional<int32_t> firstTimeMs;
+    int64_t nextSlot = 0;
+
+    double SlotTimeMs(int64_t slot) const {
+        return static_cast<double>(slot) * 1000.0 * plan.frameRate.den / plan.frameRate.num;
+    }
+};
+
+struct OutputSession::AudioStage {
+    AudioPlan plan;
+    ff::CodecContextPtr encoder;
+    AVStream* stream = nullptr;
+    ff::SwrPtr resampler;
+    AudioFifoPtr fifo;
+    int frameSize = 0;
+    bool takesShortLastFrame = false;
+    int64_t nextPts = 0;
+    int inputChannels = 0;
+    std::vector<uint8_t> carry;  // a trailing part of a sample frame, kept for the next block
+};
+
+OutputSession::OutputSession(const OutputPlan& plan, const std::string& path) : path_(path) {
+    if (path.empty()) throw EngineError("No name was given for the output file");
+    muxer_ = std::make_unique<Muxer>();
+    AVFormatContext* raw = nullptr;
+    ff::Check(avformat_alloc_output_context2(&raw, nullptr, plan.muxerName.c_str(), path.c_str()),
+              "Cannot prepare a " + plan.muxerName + " file");
+    muxer_->context.reset(raw);
+
+    // Encoders first: a setting the encoder refuses must not leave an empty file behind.
+    if (plan.video) OpenVideo(*plan.video);
+    if (plan.audio) OpenAudio(*plan.audio, plan.inputSampleRate, plan.inputChannels);
+
+    AVFormatContext* context = muxer_->context.get();
+    if (!(context->oformat->flags & AVFMT_NOFILE)) {
+        const int opened = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (opened < 0)
+            throw EngineError("Cannot create the output file \"" + path + "\": " + ff::ErrorText(opened));
+    }
+    ff::Check(avformat_write_header(context, nullptr), "Cannot write the start of \"" + path + "\"");
+    muxer_->headerWritten = true;
+}
+
+OutputSession::~OutputSession() = default;
+
+bool OutputSession::HasVideo() const { return video_ != nullptr; }
+bool OutputSession::HasAudio() const { return audio_ != nullptr; }
+int64_t OutputSession::VideoFramesWritten() const { return video_ ? video_->nextSlot : 0; }
+
+void OutputSession::OpenVideo(const VideoPlan& plan) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(plan.encoderName.c_str());
+    if (!codec) throw EngineError("The video encoder \"" + plan.encoderName + "\" is not available");
+    auto stage = std::make_unique<VideoStage>();
+    stage->plan = plan;
+    stage->encoder.reset(avcodec_alloc_context3(codec));
+    if (!stage->encoder) throw EngineError("Out of memory while preparing the video encoder");
+    AVCodecContext* c = stage->encoder.get();
+    c->width = plan.width;
+    c->height = plan.height;
+    c->pix_fmt = plan.pixelFormat;
+    c->framerate = plan.frameRate;
+    c->time_base = av_inv_q(plan.frameRate);
+    c->sample_aspect_ratio = AVRational{1, 1};
+    if (plan.bitRate > 0) c->bit_rate = plan.bitRate;
+    if (plan.rcBufferSize > 0) c->rc_buffer_size = static_cast<int>(plan.rcBufferSize);
+    if (plan.gopSize >= 0) c->gop_size = plan.gopSize;
+    if (plan.maxBFrames >= 0) c->max_b_frames = plan.maxBFrames;
+    if (plan.qscale > 0) {
+        c->flags |= AV_CODEC_FLAG_QSCALE;
+        c->global_quality = plan.qscale * FF_QP2LAMBDA;
+    }
+    if (IsFullRangeFormat(plan.pixelFormat)) c->color_range = AVCOL_RANGE_JPEG;
+    c->thread_count = 0;  // the encoder's own threads, as many as it finds useful
+    if (muxer_->context->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+    AVDictionary* rawOptions = nullptr;
+    for (const auto& [name, value] : plan.options) av_dict_set(&rawOptions, name.c_str(), value.c_str(), 0);
+    const int opened = avcodec_open2(c, codec, &rawOptions);
+    const std::unique_ptr<AVDictionary, DictionaryDeleter> options(rawOptions);  // what the encoder did not use
+    if (opened < 0)
+        throw EngineError("The video encoder " + EncoderLabel(codec) + " cannot work with these settings (" +
+                          std::to_string(plan.width) + "x" + std::to_string(plan.height) + "): " +
+                          ff::ErrorText(opened));
+    if (const AVDictionaryEntry* unknown = av_dict_get(options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
+        throw EngineError("The video encoder " + EncoderLabel(codec) + " has no option \"" + unknown->key + "\"");
+
+    stage->stream = avformat_new_stream(muxer_->context.get(), nullptr);
+    if (!stage->stream) throw EngineError("Out of memory while preparing the video stream");
+    ff::Check(avcodec_parameters_from_context(stage->stream->codecpar, c), "Cannot describe the video stream");
+    stage->stream->time_base = c->time_base;
+    stage->stream->avg_frame_rate = plan.frameRate;
+    stage->stream->r_frame_rate = plan.frameRate;
+    stage->stream->sample_aspect_ratio = c->sample_aspect_ratio;
+    video_ = std::move(stage);
+}
+
+void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputChannels) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(plan.encoderName.c_str());
+    if (!codec) throw EngineError("The audio encoder \"" + plan.encoderName + "\" is not available");
+    auto stage = std::make_unique<AudioStage>();
+    stage->plan = plan;
+    stage->inputChannels = inputChannels;
+    stage->encoder.reset(avcodec_alloc_context3(codec));
+    if (!stage->encoder) throw EngineError("Out of memory while preparing the audio encoder");
+    AVCodecContext* c = stage->encoder.get();
+    c->sample_rate = plan.sampleRate;
+    c->sample_fmt = plan.sampleFormat;
+    av_channel_layout_default(&c->ch_layout, plan.channels);
+    if (plan.bitRate > 0) c->bit_rate = plan.bitRate;
+    c->time_base = AVRational{1, plan.sampleRate};
+    if (muxer_->context->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    const int opened = avcodec_open2(c, codec, nullptr);
+    if (opened < 0)
+        throw EngineError("The audio encoder " + EncoderLabel(codec) + " cannot work at " +
+                          std::to_string(plan.sampleRate) + " Hz, " + std::to_string(plan.channels) +
+                          " channels, " + std::to_string(plan.bitRate / 1000) + " kbit/s: " + ff::ErrorText(opened));
+    stage->frameSize = c->frame_size > 0 ? c->frame_size : kPcmChunk;
+    stage->takesShortLastFrame =
+        c->frame_size == 0 ||
+        (codec->capabilities & (AV_CODEC_CAP_VARIABLE_FRAME_SIZE | AV_CODEC_CAP_SMALL_LAST_FRAME));
+
+    AVChannelLayout inputLayout;
+    av_channel_layout_default(&inputLayout, inputChannels);
+    SwrContext* resampler = nullptr;
+    const int made = swr_alloc_set_opts2(&resampler, &c->ch_layout, c->sample_fmt, c->sample_rate, &inputLayout,
+                                         AV_SAMPLE_FMT_S16, inputRate, 0, nullptr);
+    av_channel_layout_uninit(&inputLayout);
+    stage->resampler.reset(resampler);
+    ff::Check(made, "Cannot convert the sound");
+    ff::Check(swr_init(resampler), "Cannot convert the sound from " + std::to_string(inputRate) + " Hz, " +
+                                       std::to_string(inputChannels) + " channels");
+    stage->fifo.reset(av_audio_fifo_alloc(c->sample_fmt, plan.channels, stage->frameSize * 4));
+    if (!stage->fifo) throw EngineError("Out of memory while preparing the sound buffer");
+
+    stage->stream = avformat_new_stream(muxer_->context.get(), nullptr);
+    if (!stage->stream) throw EngineError("Out of memory while preparing the audio stream");
+    ff::Check(avcodec_parameters_from_context(stage->stream->codecpar, c), "Cannot describe the audio stream");
+    stage->stream->time_base = c->time_base;
+    audio_ = std::move(stage);
+}
+
+void OutputSession::WritePacket(AVPacket* packet, AVStream* stream, AVRational encoderTimeBase) {
+    av_packet_rescale_ts(packet, encoderTimeBase, stream->time_base);
+    packet->stream_index = stream->index;
+    ff::Check(av_interleaved_write_frame(muxer_->context.get(), packet), "Cannot write to \"" + path_ + "\"");
+}
+
+void OutputSession::Encode(AVCodecContext* encoder, AVStream* stream, const AVFrame* frame) {
+    ff::Check(avcodec_send_frame(encoder, frame), "The encoder failed");
+    ff::PacketPtr packet = ff::MakePacket();
+    for (;;) {
+        const int received = avcodec_receive_packet(encoder, packet.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return;
+        ff::Check(received, "The encoder failed");
+        WritePacket(packet.get(), stream, encoder->time_base);
+    }
+}
+
+// ---- video ---------------------------------------------------------------------------------
+
+void OutputSession::AddVideo(FrameData frame) {
+    if (!video_ || finished_) return;
+    const std::optional<FrameView> view = UnpackFrame(frame);
+    if (!view) throw EngineError("The data handed to the writer is not a video frame");
+    VideoStage& v = *video_;
+    if (!v.firstTimeMs) v.firstTimeMs = view->header.timeMs;
+    const double timeMs = static_cast<double>(view->header.timeMs) - *v.firstTimeMs;
+    // Each output time shows the input frame nearest to it: the pending frame owns every
+    // output time up to the middle between it and this one.
+    if (v.hasPending) EmitPendingFrameBefore((v.pendingTimeMs + timeMs) / 2);
+    v.pending = std::move(frame);
+    v.hasPending = true;
+    v.pendingTimeMs = timeMs;
+    v.converted.reset();
+}
+
+void OutputSession::EmitPendingFrameBefore(double limitMs) {
+    VideoStage& v = *video_;
+    while (v.SlotTimeMs(v.nextSlot) < limitMs) {
+        if (!v.converted) {
+            const FrameView view = *UnpackFrame(v.pending);
+            const FrameHeader& h = view.header;
+            const auto source = static_cast<AVPixelFormat>(h.pixelFormat);
+            v.scaler.reset(sws_getCachedContext(v.scaler.release(), h.width, h.height, source, v.plan.width,
+                                                v.plan.height, v.plan.pixelFormat, SWS_BICUBIC, nullptr, nullptr,
+                                                nullptr));
+            if (!v.scaler)
+                throw EngineError(std::string("Cannot convert pictures from ") +
+                                  (av_get_pix_fmt_name(source) ? av_get_pix_fmt_name(source) : "an unknown format"));
+            const int matrix = h.colorSpace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+            const bool sourceFull = h.colorRange == AVCOL_RANGE_JPEG || IsFullRangeFormat(source);
+            sws_setColorspaceDetails(v.scaler.get(), sws_getCoefficients(matrix), sourceFull ? 1 : 0,
+                                     sws_getCoefficients(matrix), IsFullRangeFormat(v.plan.pixelFormat) ? 1 : 0, 0,
+                                     1 << 16, 1 << 16);
+            ff::FramePtr converted = ff::MakeFrame();
+            converted->format = v.plan.pixelFormat;
+            converted->width = v.plan.width;
+            converted->height = v.plan.height;
+            ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for a picture");
+            sws_scale(v.scaler.get(), view.planes, view.linesizes, 0, h.height, converted->data, converted->linesize);
+            v.converted = std::move(converted);
+        }
+        // The encoder may keep a reference to what it is given, so each output frame is its own
+        // reference to the shared picture.
+        ff::FramePtr output(av_frame_clone(v.converted.get()));
+        if (!output) throw EngineError("Out of memory for a picture");
+        output->pts = v.nextSlot;
+        output->pict_type = AV_PICTURE_TYPE_NONE;
+        Encode(v.encoder.get(), v.stream, output.get());
+        ++v.nextSlot;
+    }
+}
+
+// ---- audio ---------------------------------------------------------------------------------
+
+void OutputSession::AddAudio(const AudioBlock& block) {
+    if (!audio_ || finished_ || block.empty()) return;
+    AudioStage& a = *audio_;
+    const size_t frameBytes = 2 * static_cast<size_t>(a.inputChannels);
+    const uint8_t* data = block.data();
+    size_t size = block.size();
+    if (!a.carry.empty()) {
+        a.carry.insert(a.carry.end(), block.begin(), block.end());
+        data = a.carry.data();
+        size = a.carry.size();
+    }
+    const int samples = static_cast<int>(size / frameBytes);
+    std::vector<uint8_t> rest(data + static_cast<size_t>(samples) * frameBytes, data + size);
+    if (samples > 0) {
+        const int capacity = swr_get_out_samples(a.resampler.get(), samples);
+        ff::FramePtr converted = ff::MakeFrame();
+        converted->format = a.encoder->sample_fmt;
+        converted->nb_samples = std::max(capacity, 1);
+        ff::Check(av_channel_layout_copy(&converted->ch_layout, &a.encoder->ch_layout), "Cannot convert the sound");
+        ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for sound");
+        const uint8_t* input[1] = {data};
+        const int produced = ff::Check(swr_convert(a.resampler.get(), converted->data, converted->nb_samples, input,
+                                                   samples),
+                                       "Cannot convert the sound");
+        if (produced > 0)
+            ff::Check(av_audio_fifo_write(a.fifo.get(), reinterpret_cast<void**>(converted->data), produced),
+                      "Out of memory for sound");
+    }
+    a.carry = std::move(rest);
+    EncodeAudioFromFifo(false);
+}
+
+void OutputSession::EncodeAudioFromFifo(bool final) {
+    AudioStage& a = *audio_;
+    for (;;) {
+        const int available = av_audio_fifo_size(a.fifo.get());
+        if (available <= 0 || (available < a.frameSize && !final)) return;
+        const int take = std::min(available, a.frameSize);
+        ff::FramePtr frame = ff::MakeFrame();
+        frame->format = a.encoder->sample_fmt;
+        frame->sample_rate = a.encoder->sample_rate;
+        frame->nb_samples = take < a.frameSize && !a.takesShortLastFrame ? a.frameSize : take;
+        ff::Check(av_channel_layout_copy(&frame->ch_layout, &a.encoder->ch_layout), "Cannot encode the sound");
+        ff::Check(av_frame_get_buffer(frame.get(), 0), "Out of memory for sound");
+        if (frame->nb_samples > take)
+            av_samples_set_silence(frame->data, take, frame->nb_samples - take, a.plan.channels, a.encoder->sample_fmt);
+        ff::Check(av_audio_fifo_read(a.fifo.get(), reinterpret_cast<void**>(frame->data), take),
+                  "Cannot encode the sound");
+        frame->pts = a.nextPts;
+        a.nextPts += frame->nb_samples;
+        Encode(a.encoder.get(), a.stream, frame.get());
+    }
+}
+
+// ---- finishing -----------------------------------------------------------------------------
+
+void OutputSession::Finish() {
+    if (finished_) return;
+    finished_ = true;
+    std::exception_ptr failure;
+    auto step = [&failure](auto&& action) {
+        try {
+            action();
+        } catch (...) {
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    if (video_) {
+        step([this] {
+            VideoStage& v = *video_;
+            // The last frame lasts as long as an input frame does.
+            if (v.hasPending) EmitPendingFrameBefore(v.pendingTimeMs + v.plan.inputFramePeriodMs / 2);
+            v.hasPending = false;
+        });
+        step([this] { Encode(video_->encoder.get(), video_->stream, nullptr); });
+    }
+    if (audio_) {
+        step([this] {
+            AudioStage& a = *audio_;
+            const int remaining = swr_get_out_samples(a.resampler.get(), 0);
+            if (remaining > 0) {
+                ff::FramePtr tail = ff::MakeFrame();
+                tail->format = a.encoder->sample_fmt;
+                tail->nb_samples = remaining;
+                ff::Check(av_channel_layout_copy(&tail->ch_layout, &a.encoder->ch_layout), "Cannot convert the sound");
+                ff::Check(av_frame_get_buffer(tail.get(), 0), "Out of memory for sound");
+                const int produced = ff::Check(swr_convert(a.resampler.get(), tail->data, remaining, nullptr, 0),
+                                               "Cannot convert the sound");
+                if (produced > 0)
+                    ff::Check(av_audio_fifo_write(a.fifo.get(), reinterpret_cast<void**>(tail->data), produced),
+                              "Out of memory for sound");
+            }
+            EncodeAudioFromFifo(true);
+        });
+        step([this] { Encode(audio_->encoder.get(), audio_->stream, nullptr); });
+    }
+    AVFormatContext* context = muxer_->context.get();
+    if (muxer_->headerWritten)
+        step([&] { ff::Check(av_write_trailer(context), "Cannot finish \"" + path_ + "\""); });
+    if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
+        step([&] { ff::Check(avio_closep(&context->pb), "Cannot close \"" + path_ + "\""); });
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace trimora
