@@ -156,10 +156,12 @@ std::vector<uint8_t> BuildEmf(const RgbImage& image) {
     const std::vector<uint8_t> dib = BuildDib(image);
     constexpr size_t kBitmapInfoSize = 40;
 
-    // The reference device is a 96 dpi screen the size of the picture, so one logical unit is
-    // one pixel and the frame (in 0.01 mm) follows from it.
-    const int32_t widthMicrometres = static_cast<int32_t>((int64_t{image.width} * 25400 + 48) / 96);
-    const int32_t heightMicrometres = static_cast<int32_t>((int64_t{image.height} * 25400 + 48) / 96);
+    // The reference device: a 96 dpi screen of 1920 x 1440 pixels, which measures a whole
+    // number of millimetres (508 x 381), so one logical unit is one pixel on it and the frame
+    // in 0.01 mm follows from the pixel size without rounding drift.
+    constexpr int32_t kDeviceWidth = 1920, kDeviceHeight = 1440;
+    constexpr int32_t kDeviceWidthMm = 508, kDeviceHeightMm = 381;
+    const auto hundredthsOfMm = [](int pixels) { return static_cast<int32_t>((int64_t{pixels} * 2540 + 48) / 96); };
 
     const std::u16string description = std::u16string(u"Trimora") + u'\0' + u"Video frame" + u'\0' + u'\0';
     constexpr size_t kHeaderFixed = 108;  // EMR_HEADER with both extensions
@@ -177,8 +179,8 @@ std::vector<uint8_t> BuildEmf(const RgbImage& image) {
     out.I32(image.height - 1);
     out.I32(0);  // frame in 0.01 mm, inclusive
     out.I32(0);
-    out.I32(widthMicrometres / 10 - 1);
-    out.I32(heightMicrometres / 10 - 1);
+    out.I32(hundredthsOfMm(image.width) - 1);
+    out.I32(hundredthsOfMm(image.height) - 1);
     out.U32(0x464D4520);  // " EMF"
     out.U32(0x00010000);  // version
     const size_t bytesField = file.size();
@@ -189,15 +191,15 @@ std::vector<uint8_t> BuildEmf(const RgbImage& image) {
     out.U32(static_cast<uint32_t>(description.size()));
     out.U32(static_cast<uint32_t>(kHeaderFixed));
     out.U32(0);  // palette entries
-    out.I32(image.width);  // reference device in pixels
-    out.I32(image.height);
-    out.I32((widthMicrometres + 500) / 1000);  // and in millimetres
-    out.I32((heightMicrometres + 500) / 1000);
+    out.I32(kDeviceWidth);  // reference device in pixels
+    out.I32(kDeviceHeight);
+    out.I32(kDeviceWidthMm);  // and in millimetres
+    out.I32(kDeviceHeightMm);
     out.U32(0);  // no pixel format descriptor
     out.U32(0);
     out.U32(0);  // not OpenGL
-    out.U32(static_cast<uint32_t>(widthMicrometres));
-    out.U32(static_cast<uint32_t>(heightMicrometres));
+    out.U32(kDeviceWidthMm * 1000);  // and in micrometres
+    out.U32(kDeviceHeightMm * 1000);
     for (char16_t c : description) out.U16(c);
     file.resize(headerSize, 0);
 
