@@ -102,11 +102,8 @@ void SdlAudioPlayer::SetFirstSetupValue(int32_t value) {
 
 void SdlAudioPlayer::SetSecondSetupValue(int32_t value) {
     if (value <= 0) throw EngineError("The sound buffer length must be positive");
-    const int32_t milliseconds = std::min(value, kLongestBufferMilliseconds);
-    if (milliseconds != bufferMilliseconds_) {
-        // An open device keeps its buffer; the new length applies from the next start.
-        bufferMilliseconds_ = milliseconds;
-    }
+    // An open device keeps its buffer; the new length applies when it opens next.
+    bufferMilliseconds_ = std::min(value, kLongestBufferMilliseconds);
 }
 
 void SdlAudioPlayer::SetPlaybackFormat(int32_t sampleRate, int32_t channels) {

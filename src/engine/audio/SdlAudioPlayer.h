@@ -5,15 +5,16 @@
 // How it is driven
 // - NumberOfDevices() initialises SDL's audio subsystem on first use and counts its output
 //   devices; without a usable driver or card it answers 0.
-// - SelectDevice(n): n = 0 is the system's default output, n > 0 the n-th device SDL lists.
+// - SelectDevice(n): n = 0 is the system's default output; n > 0 the entry at index n of SDL's
+//   device list (which counts from 0, like NumberOfDevices).
 // - SetFirstSetupValue(v): the volume, in the manner of a classic wave-out volume: the low word
 //   is the left level, the high word the right level, 0 silent and 0xFFFF full. A value whose
 //   high word is 0 is a single level for every channel, so 0xFFFF means full on both sides
 //   (a one-word volume must not mute the right channel). Channel 0 follows the left level,
 //   channel 1 the right level, every further channel (centre, LFE, surround) their mean.
 // - SetSecondSetupValue(ms): how much sound the device holds at a time, in milliseconds; the
-//   device's buffer is the largest power of two of sample frames not above that duration.
-//   Default 50 ms.
+//   device's buffer is the largest power of two of sample frames not above that duration (at
+//   least 64 frames, at most 1000 ms). Default 50 ms; 0 or less is refused.
 // - SetPlaybackFormat(rate, channels) and FollowUp(value) only record the format; the device
 //   opens when playing begins. A rate of 0 (an input without sound) clears the format, and
 //   neither call ever needs a device. FollowUp has nothing left to do and ignores its value.
