@@ -1,0 +1,67 @@
+#pragma once
+// The sound side of the reader: its own demuxer on the input, the decoder, conversion to
+// interleaved 16-bit at the input's own rate and channel count, and a queue of converted
+// samples placed on the input's time line. Sample positions count from the input's time zero
+// (the start of the first video frame), so a seek lands on the exact sample.
+#include <cstdint>
+#include <vector>
+
+#include "engine/FfmpegUtil.h"
+#include "engine/MediaTypes.h"
+
+namespace trimora {
+
+class AudioDecoder {
+public:
+    // `zeroTime` is the input's time zero and `firstTime` the first sound packet's time, both
+    // in the stream's time base.
+    void Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime);
+    void Close();
+    bool IsOpen() const { return codec_ != nullptr; }
+
+    int SampleRate() const { return rate_; }
+    int Channels() const { return channels_; }
+
+    // The next block starts at `sample` (counted from time zero).
+    void SeekTo(int64_t sample);
+    // Up to `sampleFrames` sample frames; 0: what one decoded packet gives. Empty at the end.
+    void Read(int32_t sampleFrames, AudioBlock& block);
+    // The sample the next block starts with.
+    int64_t Position() const { return position_; }
+
+private:
+    void Reposition(int attempt);
+    bool DecodeMore();
+    void Append(const AVFrame& frame);
+    void Drop(int64_t sampleFrames);
+    int64_t Queued() const { return static_cast<int64_t>(queue_.size() - queueRead_) / channels_; }
+
+    ff::InputContextPtr input_;
+    AVStream* stream_ = nullptr;
+    ff::CodecContextPtr codec_;
+    ff::SwrPtr resampler_;
+    ff::PacketPtr packet_;
+    ff::FramePtr frame_;
+    AVChannelLayout outLayout_{};
+    AVChannelLayout resamplerInLayout_{};
+    int resamplerInFormat_ = -1;
+    int resamplerInRate_ = 0;
+    bool byteSeek_ = false;
+    int rate_ = 0;
+    int channels_ = 0;
+    int64_t zeroTime_ = 0;
+    int64_t firstSample_ = 0;      // where the stream's first packet lies on the time line
+
+    std::vector<int16_t> queue_;   // converted samples, interleaved
+    size_t queueRead_ = 0;         // first undelivered value in queue_
+    int64_t position_ = 0;         // time line sample of the next delivered sample frame
+    int64_t queueEnd_ = 0;         // time line sample just after the queued ones
+    bool needSeek_ = false;
+    bool syncing_ = true;          // the next decoded frame is placed by its timestamp exactly
+    bool seekedToStart_ = true;
+    int seekAttempt_ = 0;
+    bool flushed_ = false;
+    bool ended_ = false;
+};
+
+}  // namespace trimora

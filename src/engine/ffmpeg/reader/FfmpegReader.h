@@ -1,0 +1,91 @@
+#pragma once
+// Reads an input through FFmpeg: the reading side of the media file object. The video and the
+// sound each have their own demuxer, so either can be read far ahead of the other. The input is
+// indexed when it is opened (one pass over its packets, no decoding), which makes the number of
+// frames exact and every seek frame-exact in every container.
+#include <cstdint>
+#include <string>
+
+#include "engine/MediaTypes.h"
+#include "engine/ffmpeg/reader/AudioDecoder.h"
+#include "engine/ffmpeg/reader/FrameCache.h"
+#include "engine/ffmpeg/reader/FrameIndex.h"
+#include "engine/ffmpeg/reader/VideoDecoder.h"
+
+namespace trimora {
+
+class FfmpegReader {
+public:
+    FfmpegReader();
+    ~FfmpegReader();
+    FfmpegReader(const FfmpegReader&) = delete;
+    FfmpegReader& operator=(const FfmpegReader&) = delete;
+
+    void OpenForReading(const std::string& path);
+    void Close();
+
+    bool HasVideo();
+    bool HasAudio();
+    std::string VideoCodecName();
+    int32_t VideoDuration();
+    int32_t VideoBitRate();
+    double FrameRate();
+    int32_t NumberOfFrames();
+    int32_t Width();
+    int32_t Height();
+    std::string AudioFormatName();
+    int32_t AudioDuration();
+    int32_t AudioBitRate();
+    int32_t SampleRate();
+    int32_t BitsPerSample();
+    int32_t Channels();
+
+    void SeekToFrame(int32_t frameNumber);
+    void SeekToPosition(int32_t timeMs);
+    int32_t CurrentFrameNumber();
+    int32_t CurrentVideoPosition();
+    int32_t CurrentAudioPosition();
+    void ReadNextVideoFrame(FrameData& frame);
+    void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block);
+    void DropNotification(int32_t count);
+
+private:
+    struct Info {
+        bool open = false;
+        bool hasVideo = false;
+        bool hasAudio = false;
+        std::string videoCodec;
+        int32_t videoBitRate = 0;
+        double frameRate = 0;
+        int32_t width = 0;
+        int32_t height = 0;
+        std::string audioFormat;
+        int32_t audioDuration = 0;
+        int32_t audioBitRate = 0;
+        int32_t sampleRate = 0;
+        int32_t bitsPerSample = 0;
+        int32_t channels = 0;
+        int sampleAspectNum = 0;
+        int sampleAspectDen = 1;
+    };
+
+    void RequireOpen() const;
+    bool DecodeForwardIsCheaper(int32_t wanted) const;
+    // Decodes until frame `wanted` comes out. Returns the number of the frame taken (which is
+    // `wanted` unless the stream lacks it), 0 at the end. The picture is packed into `out`
+    // unless `out` is nullptr.
+    int32_t DecodeUntil(int32_t wanted, bool dropping, FrameData* out);
+    FrameData Pack(const AVFrame& picture, int32_t frameNumber) const;
+    void PlaceSound(int32_t frameNumber);
+
+    Info info_;
+    FrameIndex index_;
+    VideoDecoder video_;
+    AudioDecoder audio_;
+    FrameCache cache_;
+    int32_t current_ = 0;        // the frame delivered last
+    int32_t dropRemaining_ = 0;  // reads announced as thrown away
+    int32_t audioPositionMs_ = 0;
+};
+
+}  // namespace trimora

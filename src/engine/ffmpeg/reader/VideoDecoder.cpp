@@ -1,0 +1,183 @@
+#include "engine/ffmpeg/reader/VideoDecoder.h"
+
+#include <cstring>
+#include <limits>
+
+namespace trimora {
+
+namespace {
+
+// Demuxers that find positions by reading timestamps from the stream itself: there the byte
+// position of a keyframe is the exact and cheap way back to it.
+bool SeeksByByte(const AVInputFormat* format) {
+    for (const char* name : {"mpeg", "mpegts", "mpegtsraw", "mpegvideo"})
+        if (std::strcmp(format->name, name) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
+void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameIndex* index) {
+    input_ = std::move(input);
+    stream_ = input_->streams[streamIndex];
+    index_ = index;
+    byteSeek_ = SeeksByByte(input_->iformat);
+    for (unsigned i = 0; i < input_->nb_streams; ++i)
+        input_->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+
+    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
+    if (!decoder) throw EngineError("There is no decoder for the video format of this file.");
+    codec_.reset(avcodec_alloc_context3(decoder));
+    if (!codec_) throw EngineError("Out of memory while opening the video decoder.");
+    ff::Check(avcodec_parameters_to_context(codec_.get(), stream_->codecpar), "Cannot set up the video decoder");
+    codec_->pkt_timebase = stream_->time_base;
+    codec_->thread_count = 0;
+    ff::Check(avcodec_open2(codec_.get(), decoder, nullptr), "Cannot open the video decoder");
+    packet_ = ff::MakePacket();
+    frame_ = ff::MakeFrame();
+    if (!packet_ || !frame_) throw EngineError("Out of memory while opening the video decoder.");
+}
+
+void VideoDecoder::Close() { *this = VideoDecoder(); }
+
+int32_t VideoDecoder::ExpectedNext() const {
+    if (putBack_) return lastOutput_;
+    if (atEnd_) return std::numeric_limits<int32_t>::max();
+    return lastOutput_ + 1;
+}
+
+bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
+    const PacketEntry& target = index_->Packet(decodeIndex);
+    const PacketEntry& first = index_->Packet(0);
+    AVFormatContext* in = input_.get();
+    const int s = stream_->index;
+    const int64_t targetTime = target.dts != PacketEntry::kNoTime ? target.dts : target.pts;
+    const int64_t firstTime = first.dts != PacketEntry::kNoTime ? first.dts : first.pts;
+    const int64_t second = av_rescale_q(1, AVRational{1, 1}, stream_->time_base);
+    constexpr int kLast = 3;
+    if (attempt == kLast || decodeIndex == 0) {
+        // From the very beginning: always right, only slower.
+        if (byteSeek_ || firstTime == PacketEntry::kNoTime) {
+            if (av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
+        }
+        if (firstTime != PacketEntry::kNoTime && av_seek_frame(in, s, firstTime, AVSEEK_FLAG_BACKWARD) >= 0)
+            return true;
+        return avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0;
+    }
+    if (attempt > kLast) return false;
+    if (attempt == 0 && byteSeek_ && target.pos >= 0) return av_seek_frame(in, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0;
+    if (targetTime == PacketEntry::kNoTime) return false;
+    // Later attempts step further back: some demuxers land just after the keyframe asked for.
+    const int64_t back = attempt == 0 ? 0 : second * (attempt == 1 ? 1 : 10);
+    return av_seek_frame(in, s, targetTime - back, AVSEEK_FLAG_BACKWARD) >= 0;
+}
+
+void VideoDecoder::StartAt(int64_t decodeIndex) {
+    avcodec_flush_buffers(codec_.get());
+    started_ = false;
+    packetWaiting_ = false;
+    flushed_ = false;
+    atEnd_ = false;
+    putBack_ = false;
+    skipUpTo_ = 0;
+    if (index_->PacketCount() == 0) {
+        atEnd_ = true;
+        started_ = true;
+        return;
+    }
+    AVPacket* p = packet_.get();
+    for (int attempt = 0; attempt <= 3; ++attempt) {
+        if (!TrySeek(attempt, decodeIndex)) continue;
+        nextPacket_ = -1;
+        bool overshot = false;
+        while (!overshot && av_read_frame(input_.get(), p) >= 0) {
+            if (p->stream_index != stream_->index || p->size <= 0) {
+                av_packet_unref(p);
+                continue;
+            }
+            if (nextPacket_ < 0) {
+                const auto known = index_->Recognise(p->pos, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0);
+                if (!known) {
+                    av_packet_unref(p);
+                    continue;
+                }
+                nextPacket_ = *known;
+            }
+            const int64_t current = nextPacket_++;
+            if (current == decodeIndex) {
+                p->pts = current;
+                packetWaiting_ = true;
+                started_ = true;
+                lastOutput_ = index_->FrameOfPacket(decodeIndex) - 1;
+                if (lastOutput_ < 0) lastOutput_ = 0;
+                return;
+            }
+            av_packet_unref(p);
+            overshot = current > decodeIndex;
+        }
+    }
+    throw EngineError("The video cannot be positioned: the file seems damaged.");
+}
+
+bool VideoDecoder::ReadPacket() {
+    if (packetWaiting_) {
+        packetWaiting_ = false;
+        return true;
+    }
+    AVPacket* p = packet_.get();
+    while (av_read_frame(input_.get(), p) >= 0) {
+        if (p->stream_index != stream_->index || p->size <= 0) {
+            av_packet_unref(p);
+            continue;
+        }
+        if (nextPacket_ < 0) {
+            const auto known = index_->Recognise(p->pos, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0);
+            if (!known) {
+                av_packet_unref(p);
+                continue;
+            }
+            nextPacket_ = *known;
+        }
+        p->pts = nextPacket_++;
+        return true;
+    }
+    return false;
+}
+
+AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
+    if (!started_) return nullptr;
+    if (putBack_) {
+        putBack_ = false;
+        frameNumber = lastOutput_;
+        return frame_.get();
+    }
+    av_frame_unref(frame_.get());
+    for (;;) {
+        const int received = avcodec_receive_frame(codec_.get(), frame_.get());
+        if (received >= 0) {
+            int32_t number = frame_->pts != AV_NOPTS_VALUE ? index_->FrameOfPacket(frame_->pts) : 0;
+            if (number == 0) number = lastOutput_ + 1;
+            lastOutput_ = number;
+            frameNumber = number;
+            return frame_.get();
+        }
+        if (received == AVERROR_EOF || flushed_) {
+            atEnd_ = true;
+            return nullptr;
+        }
+        if (received != AVERROR(EAGAIN)) ff::Check(received, "The video cannot be decoded");
+        if (!ReadPacket()) {
+            avcodec_send_packet(codec_.get(), nullptr);
+            flushed_ = true;
+            continue;
+        }
+        AVPacket* p = packet_.get();
+        const int32_t shows = index_->FrameOfPacket(p->pts);
+        codec_->skip_frame = shows > 0 && shows <= skipUpTo_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+        // A damaged packet is skipped; the decoder conceals what it can from the next ones.
+        avcodec_send_packet(codec_.get(), p);
+        av_packet_unref(p);
+    }
+}
+
+}  // namespace trimora

@@ -1,0 +1,57 @@
+#pragma once
+// The video side of the reader: its own demuxer on the input, the decoder, and the packet
+// counting that ties what the demuxer returns to the index. Every packet sent to the decoder
+// carries its decode index as its timestamp, so each picture that comes out names its frame
+// whatever reordering the codec does.
+#include <cstdint>
+
+#include "engine/FfmpegUtil.h"
+#include "engine/ffmpeg/reader/FrameIndex.h"
+
+namespace trimora {
+
+class VideoDecoder {
+public:
+    // Takes the demuxer; `index` must outlive this object.
+    void Open(ff::InputContextPtr input, int streamIndex, const FrameIndex* index);
+    void Close();
+    bool IsOpen() const { return codec_ != nullptr; }
+
+    // Places the demuxer at packet `decodeIndex` (a keyframe, or 0) and empties the decoder.
+    void StartAt(int64_t decodeIndex);
+    bool Started() const { return started_; }
+
+    // The next decoded picture and its frame number, nullptr at the end of the stream. The
+    // picture stays valid until the next call.
+    AVFrame* Next(int32_t& frameNumber);
+    // Makes the picture last returned by Next() come back from the next call.
+    void PutBack() { putBack_ = true; }
+    // The frame number the next call of Next() is expected to give.
+    int32_t ExpectedNext() const;
+
+    // Pictures of frames up to `frame` will be thrown away: the decoder may skip the ones that
+    // nothing else refers to.
+    void SkipDisposableUpTo(int32_t frame) { skipUpTo_ = frame; }
+
+private:
+    bool ReadPacket();
+    bool TrySeek(int attempt, int64_t decodeIndex);
+
+    ff::InputContextPtr input_;
+    AVStream* stream_ = nullptr;
+    ff::CodecContextPtr codec_;
+    ff::PacketPtr packet_;
+    ff::FramePtr frame_;
+    const FrameIndex* index_ = nullptr;
+    bool byteSeek_ = false;
+    bool started_ = false;
+    bool packetWaiting_ = false;  // packet_ holds the start packet, not yet sent
+    bool flushed_ = false;
+    bool atEnd_ = false;
+    bool putBack_ = false;
+    int64_t nextPacket_ = -1;     // decode index of the next packet read, -1 until recognised
+    int32_t lastOutput_ = 0;
+    int32_t skipUpTo_ = 0;
+};
+
+}  // namespace trimora

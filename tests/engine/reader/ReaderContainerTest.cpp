@@ -1,0 +1,168 @@
+// Every input container the program opens, made on the fly with stamped pictures and a sound
+// pattern, read back through the reader.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "ReaderTestSupport.h"
+
+namespace trimora::test {
+namespace {
+
+class ReaderContainerTest : public testing::TestWithParam<const char*> {
+protected:
+    static ClipSpec Spec(const std::string& format) {
+        ClipSpec spec;
+        spec.format = format;
+        spec.frames = 50;
+        spec.gop = 12;
+        return spec;
+    }
+    static constexpr int kFrames = 50;
+};
+
+TEST_P(ReaderContainerTest, DeliversEveryFrameOnceInOrderAndCountsThemExactly) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    ASSERT_TRUE(reader.HasVideo());
+    EXPECT_EQ(reader.NumberOfFrames(), kFrames);
+    EXPECT_EQ(reader.CurrentFrameNumber(), 0);
+    const Delivered d = ReadAllFrames(reader);
+    std::vector<int> expected(kFrames);
+    for (int i = 0; i < kFrames; ++i) expected[i] = i + 1;
+    EXPECT_EQ(d.stamps, expected);
+    EXPECT_EQ(d.numbers, expected);
+    EXPECT_EQ(d.headerNumbers, expected);
+    // Past the end: nothing, and the frame number stays on the last frame.
+    FrameData frame;
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_TRUE(frame.empty());
+    EXPECT_EQ(reader.CurrentFrameNumber(), kFrames);
+    EXPECT_EQ(reader.CurrentVideoPosition(), reader.VideoDuration());
+}
+
+TEST_P(ReaderContainerTest, DescribesTheInput) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    EXPECT_EQ(reader.Width(), 176);
+    EXPECT_EQ(reader.Height(), 144);
+    EXPECT_DOUBLE_EQ(reader.FrameRate(), 25.0);
+    EXPECT_EQ(reader.VideoDuration(), 2000);
+    EXPECT_FALSE(reader.VideoCodecName().empty());
+    EXPECT_GT(reader.VideoBitRate(), 0);
+    ASSERT_TRUE(reader.HasAudio());
+    EXPECT_EQ(reader.SampleRate(), 48000);
+    EXPECT_EQ(reader.Channels(), 2);
+    EXPECT_FALSE(reader.AudioFormatName().empty());
+    EXPECT_GT(reader.AudioBitRate(), 0);
+    EXPECT_NEAR(reader.AudioDuration(), 2000, 60);
+    if (std::string(GetParam()) == "avi") {
+        EXPECT_EQ(reader.BitsPerSample(), 16);
+        EXPECT_EQ(reader.AudioBitRate(), 1536);
+    } else {
+        EXPECT_EQ(reader.BitsPerSample(), 0);
+    }
+}
+
+TEST_P(ReaderContainerTest, SeekToFrameMakesThatFrameTheNextOne) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    std::mt19937 random(7);
+    std::vector<int> targets = {1, kFrames, 13, 12, 2, kFrames - 1, 25};
+    for (int i = 0; i < 12; ++i) targets.push_back(std::uniform_int_distribution<int>(1, kFrames)(random));
+    FrameData frame;
+    for (int target : targets) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        EXPECT_EQ(reader.CurrentFrameNumber(), target - 1);
+        EXPECT_EQ(reader.CurrentVideoPosition(), (target - 1) * 40);
+        EXPECT_EQ(reader.CurrentAudioPosition(), (target - 1) * 40);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), target);
+        EXPECT_EQ(reader.CurrentFrameNumber(), target);
+        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
+        if (target < kFrames) {
+            reader.ReadNextVideoFrame(frame);
+            EXPECT_EQ(ReadStamp(frame), target + 1);
+        }
+    }
+}
+
+TEST_P(ReaderContainerTest, SeekToPositionFindsTheFrameHoldingThatTime) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    FrameData frame;
+    // 40 ms frames: 0-39 is frame 1, 40 is frame 2, 1999 the last.
+    for (auto [time, expected] : std::vector<std::pair<int, int>>{{0, 1}, {39, 1}, {40, 2}, {1000, 26}, {1019, 26},
+                                                                  {1999, 50}, {517, 13}}) {
+        SCOPED_TRACE("time " + std::to_string(time));
+        reader.SeekToPosition(time);
+        EXPECT_EQ(reader.CurrentFrameNumber(), expected - 1);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), expected);
+    }
+    // At the end: no frame follows, and the frame number says the last one was passed.
+    reader.SeekToPosition(reader.VideoDuration());
+    EXPECT_EQ(reader.CurrentFrameNumber(), kFrames);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_TRUE(frame.empty());
+    reader.SeekToPosition(0);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 1);
+}
+
+TEST_P(ReaderContainerTest, SoundBlocksOfTheWholeFileAddUpToTheAudioDuration) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    for (int blockSize : {2304, 0}) {
+        SCOPED_TRACE("block size " + std::to_string(blockSize));
+        reader.SeekToPosition(0);
+        int blocks = 0;
+        const std::vector<int16_t> sound = ReadAllSound(reader, blockSize, &blocks);
+        const double ms = sound.size() / 2 * 1000.0 / 48000;
+        EXPECT_NEAR(ms, reader.AudioDuration(), 48.0);
+        EXPECT_NEAR(reader.CurrentAudioPosition(), ms, 1.0);
+        EXPECT_GT(blocks, 1);
+        // Clicks at every whole second of the input's time line.
+        const std::vector<double> clicks = FindClicks(sound, 2, 48000);
+        ASSERT_GE(clicks.size(), 2u);
+        EXPECT_NEAR(clicks[0], 0.0, 0.004);
+        EXPECT_NEAR(clicks[1], 1.0, 0.004);
+    }
+}
+
+TEST_P(ReaderContainerTest, SoundAfterASeekStartsAtTheFramesStart) {
+    const std::string path = MakeClip(Spec(GetParam()));
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    const std::vector<int16_t> whole = ReadAllSound(reader, 2304);
+    AudioBlock block;
+    for (int target : {24, 7, 40, 1, 26}) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        reader.ReadNextAudioBlock(2304, block);
+        ASSERT_EQ(block.size(), 2304u * 4);
+        EXPECT_EQ(reader.CurrentAudioPosition(), (target - 1) * 40 + 48);
+        const std::vector<int16_t> got = Samples(block);
+        const size_t offset = static_cast<size_t>(target - 1) * 1920 * 2;
+        ASSERT_LE(offset + got.size(), whole.size());
+        // The same samples as reading straight through: decoders settle within the run-in.
+        int worst = 0;
+        for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[offset + i]));
+        EXPECT_LE(worst, 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, ReaderContainerTest,
+                         testing::Values("avi", "mpeg1", "mpeg2", "ts", "asf", "mov", "mp4", "mkv"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+}  // namespace
+}  // namespace trimora::test
