@@ -3,7 +3,12 @@
 // with the writer) must accept and render the WMF.
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QString>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -220,6 +225,60 @@ TEST_P(WmfTest, PlaceableMetafileWithOneStretchedDib) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, WmfTest, testing::ValuesIn(kSizes),
                          [](const testing::TestParamInfo<MetafileCase>& info) { return info.param.name; });
+
+// libwmf needs the standard PostScript font names mapped to some font before it reads any
+// metafile; the DejaVu fonts the setup installs stand in for them.
+std::string WriteFontMap(const std::string& folder) {
+    const std::string fonts = "/usr/share/fonts/truetype/dejavu/";
+    const std::string path = folder + "/Fontmap";
+    std::ofstream out(path);
+    for (const char* family : {"Times-Roman", "Times-Italic", "Times-Bold", "Times-BoldItalic"})
+        out << "/" << family << " (" << fonts << "DejaVuSerif.ttf) ;\n";
+    for (const char* family : {"Helvetica", "Helvetica-Oblique", "Helvetica-Bold", "Helvetica-BoldOblique", "Symbol",
+                               "ZapfDingbats"})
+        out << "/" << family << " (" << fonts << "DejaVuSans.ttf) ;\n";
+    for (const char* family : {"Courier", "Courier-Oblique", "Courier-Bold", "Courier-BoldOblique"})
+        out << "/" << family << " (" << fonts << "DejaVuSansMono.ttf) ;\n";
+    return path;
+}
+
+// libwmf plays the metafile: wmf2svg must find one bitmap of the frame's size and content, and
+// wmf2gd's rendering (at its own resolution) must show the frame's stamp.
+TEST(WmfReadByLibwmf, PlayersFindTheFrame) {
+    ASSERT_TRUE(std::filesystem::exists("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"));
+    const std::string folder = MakeScratchFolder();
+    const std::string fontMap = WriteFontMap(folder);
+    const FrameData frame = MakeStampedFrame(176, 144, 1234, 0);
+    FfmpegImageWriter writer;
+    writer.SaveAsWmf(frame, folder + "/frame.wmf");
+
+    ASSERT_EQ(RunCommand("wmf2svg --wmf-gs-fontmap=" + ShellQuote(fontMap) + " --inline -o " +
+                         ShellQuote(folder + "/frame.svg") + " " + ShellQuote(folder + "/frame.wmf") + " 2>&1"),
+              0);
+    const std::vector<uint8_t> svgBytes = ReadBytes(folder + "/frame.svg");
+    const QString svg = QString::fromUtf8(reinterpret_cast<const char*>(svgBytes.data()),
+                                          static_cast<qsizetype>(svgBytes.size()));
+    EXPECT_TRUE(svg.contains(QRegularExpression(R"(<svg width="176" height="144")")));
+    const QRegularExpression embedded(R"re(xlink:href="data:image/png;base64,([A-Za-z0-9+/=\s]+)")re");
+    const auto images = embedded.globalMatch(svg);
+    std::vector<QByteArray> pngs;
+    for (auto it = images; it.hasNext();) pngs.push_back(QByteArray::fromBase64(it.next().captured(1).toLatin1()));
+    ASSERT_EQ(pngs.size(), 1u);
+    WriteBytes(folder + "/embedded.png", std::vector<uint8_t>(pngs[0].begin(), pngs[0].end()));
+    const DecodedImage bitmap = DecodeImage(folder + "/embedded.png", "rgb24");
+    ASSERT_EQ(bitmap.width, 176);
+    ASSERT_EQ(bitmap.height, 144);
+    EXPECT_EQ(Compare(bitmap.pixels, ConvertFrameToRgb24(frame).pixels).maxAbsolute, 0);
+
+    ASSERT_EQ(RunCommand("wmf2gd --wmf-gs-fontmap=" + ShellQuote(fontMap) + " -t png -o " +
+                         ShellQuote(folder + "/rendered.png") + " " + ShellQuote(folder + "/frame.wmf") + " 2>&1"),
+              0);
+    const DecodedImage rendered = DecodeImage(folder + "/rendered.png", "gray");
+    ASSERT_GT(rendered.width, 0);
+    // Rendered at the placeable header's size: 176 x 144 units at 96 per inch.
+    EXPECT_NEAR(static_cast<double>(rendered.width) / rendered.height, 176.0 / 144.0, 0.02);
+    EXPECT_EQ(ReadStampFromGray(rendered), 1234);
+}
 
 TEST(MetafileLimits, WmfRefusesSidesBeyondSixteenBitCoordinates) {
     RgbImage wide;

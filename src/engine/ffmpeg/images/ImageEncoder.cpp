@@ -24,7 +24,7 @@ EncoderChoice ChoiceFor(RasterFormat format) {
     switch (format) {
         case RasterFormat::Bmp: return {"BMP", {"bmp"}, AV_PIX_FMT_BGR24};
         case RasterFormat::Gif: return {"GIF", {"gif"}, AV_PIX_FMT_PAL8};
-        case RasterFormat::Jpeg: return {"JPEG", {"mjpeg"}, AV_PIX_FMT_YUVJ444P};
+        case RasterFormat::Jpeg: return {"JPEG", {"mjpeg"}, AV_PIX_FMT_YUV444P};
         case RasterFormat::Png: return {"PNG", {"png"}, AV_PIX_FMT_RGB24};
         case RasterFormat::Tiff: return {"TIFF", {"tiff"}, AV_PIX_FMT_RGB24};
         case RasterFormat::Pcx: return {"PCX", {"pcx"}, AV_PIX_FMT_RGB24};
@@ -150,7 +150,8 @@ std::vector<uint8_t> EncodeRaster(const RgbImage& image, RasterFormat format) {
         case AV_PIX_FMT_RGB24: CopyRgb(image, frame.get(), false); break;
         case AV_PIX_FMT_BGR24: CopyRgb(image, frame.get(), true); break;
         case AV_PIX_FMT_PAL8: CopyPalette(image, frame.get()); break;
-        default: ConvertToJpegYuv(image, frame.get()); break;
+        case AV_PIX_FMT_YUV444P: ConvertToJpegYuv(image, frame.get()); break;
+        default: throw EngineError(what + ": no conversion to the encoder's pixel format.");
     }
 
     std::vector<uint8_t> bytes;

@@ -9,7 +9,8 @@ namespace trimora {
 
 namespace {
 
-constexpr int kHistogramBits = 6;  // per channel: 262144 cells, fine enough for video pictures
+constexpr size_t kExactColourLimit = 65536;  // beyond this, colours are gathered in a histogram
+constexpr int kHistogramBits = 6;            // per channel: 262144 cells, fine enough for video pictures
 constexpr int kRefinementRounds = 4;
 
 uint32_t PackColour(const uint8_t* p) { return (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]; }
@@ -141,10 +142,12 @@ std::vector<RgbColour> BuildPalette(const RgbImage& image, int maxColours) {
     const size_t pixelCount = static_cast<size_t>(image.width) * image.height;
     if (pixelCount == 0) return {RgbColour{0, 0, 0}};
 
+    // Count the distinct colours while there are few enough to work on them one by one.
+    std::unordered_map<uint32_t, uint32_t> distinct;
+    for (size_t i = 0; i < pixelCount && distinct.size() <= kExactColourLimit; ++i)
+        ++distinct[PackColour(&image.pixels[i * 3])];
+
     // Few colours: keep them all, exactly.
-    std::unordered_map<uint32_t, int> distinct;
-    for (size_t i = 0; i < pixelCount && distinct.size() <= static_cast<size_t>(maxColours); ++i)
-        distinct.emplace(PackColour(&image.pixels[i * 3]), 0);
     if (distinct.size() <= static_cast<size_t>(maxColours)) {
         std::vector<uint32_t> packed;
         for (const auto& entry : distinct) packed.push_back(entry.first);
@@ -155,23 +158,34 @@ std::vector<RgbColour> BuildPalette(const RgbImage& image, int maxColours) {
         return palette;
     }
 
-    // Histogram of the picture, each cell keeping the exact mean of its pixels.
-    constexpr int shift = 8 - kHistogramBits;
-    std::vector<Cell> histogram(size_t{1} << (3 * kHistogramBits), Cell{{0, 0, 0}, 0});
-    for (size_t i = 0; i < pixelCount; ++i) {
-        const uint8_t* p = &image.pixels[i * 3];
-        const size_t key = (size_t{p[0]} >> shift) << (2 * kHistogramBits) | (size_t{p[1]} >> shift) << kHistogramBits |
-                           (size_t{p[2]} >> shift);
-        Cell& cell = histogram[key];
-        for (int c = 0; c < 3; ++c) cell.colour[c] += p[c];
-        cell.count += 1;
-    }
     std::vector<Cell> cells;
-    for (Cell& cell : histogram)
-        if (cell.count > 0) {
-            for (double& c : cell.colour) c /= cell.count;
-            cells.push_back(cell);
+    if (distinct.size() <= kExactColourLimit) {
+        for (const auto& [packed, count] : distinct)
+            cells.push_back(Cell{{static_cast<double>(packed >> 16), static_cast<double>((packed >> 8) & 0xFF),
+                                  static_cast<double>(packed & 0xFF)},
+                                 static_cast<double>(count)});
+        // A fixed order, so the same picture always gets the same palette.
+        std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
+            return std::lexicographical_compare(a.colour, a.colour + 3, b.colour, b.colour + 3);
+        });
+    } else {
+        // Many colours: a histogram whose cells keep the exact mean of their pixels.
+        constexpr int shift = 8 - kHistogramBits;
+        std::vector<Cell> histogram(size_t{1} << (3 * kHistogramBits), Cell{{0, 0, 0}, 0});
+        for (size_t i = 0; i < pixelCount; ++i) {
+            const uint8_t* p = &image.pixels[i * 3];
+            const size_t key = (size_t{p[0]} >> shift) << (2 * kHistogramBits) |
+                               (size_t{p[1]} >> shift) << kHistogramBits | (size_t{p[2]} >> shift);
+            Cell& cell = histogram[key];
+            for (int c = 0; c < 3; ++c) cell.colour[c] += p[c];
+            cell.count += 1;
         }
+        for (Cell& cell : histogram)
+            if (cell.count > 0) {
+                for (double& c : cell.colour) c /= cell.count;
+                cells.push_back(cell);
+            }
+    }
 
     std::vector<RgbColour> palette = MedianCut(cells, maxColours);
 

@@ -8,18 +8,20 @@ namespace trimora {
 
 namespace {
 
-bool IsFullRangeFormat(AVPixelFormat format) {
+// The yuvj formats are their yuv twins with full range implied; the scaler wants the twin and
+// the range said explicitly.
+AVPixelFormat WithoutImpliedRange(AVPixelFormat format) {
     switch (format) {
-        case AV_PIX_FMT_YUVJ420P:
-        case AV_PIX_FMT_YUVJ422P:
-        case AV_PIX_FMT_YUVJ444P:
-        case AV_PIX_FMT_YUVJ440P:
-        case AV_PIX_FMT_YUVJ411P:
-            return true;
-        default:
-            return false;
+        case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+        case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+        case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+        case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+        case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+        default: return format;
     }
 }
+
+bool IsFullRangeFormat(AVPixelFormat format) { return WithoutImpliedRange(format) != format; }
 
 }  // namespace
 
@@ -62,7 +64,7 @@ RgbImage FrameToRgbConverter::Convert(const FrameData& frame) {
     const std::optional<FrameView> view = UnpackFrame(frame);
     if (!view) throw EngineError("The frame data is damaged or not in a layout this program knows.");
     const FrameHeader& header = view->header;
-    const auto format = static_cast<AVPixelFormat>(header.pixelFormat);
+    const auto format = WithoutImpliedRange(static_cast<AVPixelFormat>(header.pixelFormat));
     if (!sws_isSupportedInput(format))
         throw EngineError(std::string("Pictures in the pixel format ") + av_get_pix_fmt_name(format) +
                           " cannot be converted.");
