@@ -38,8 +38,9 @@ void ShownSize(const PlacementInput& in, int* width, int* height) {
     } else {
         scale = in.sizeMode;
     }
-    *width = RoundSide(std::min(displayWidth * scale, kMaxSide));
-    *height = RoundSide(std::min(displayHeight * scale, kMaxSide));
+    scale = std::min(scale, kMaxSide / std::max(displayWidth, displayHeight));
+    *width = RoundSide(displayWidth * scale);
+    *height = RoundSide(displayHeight * scale);
 }
 
 Placement PlacePicture(const PlacementInput& in) {
