@@ -3,9 +3,7 @@
 #include <QStandardPaths>
 #include <QString>
 
-#include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>

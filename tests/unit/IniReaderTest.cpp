@@ -221,11 +221,4 @@ TEST(ProfileTextDecoding, OnlyWellFormedUtf8IsTakenAsUtf8) {
     EXPECT_EQ(DecodeProfileText("\x81\x9F"), "\xC2\x81\xC5\xB8");
 }
 
-TEST(ProfileTextDecoding, CutToCharactersCountsLetters) {
-    EXPECT_EQ(CutToCharacters("Espa\xC3\xB1ol", 5), "Espa\xC3\xB1");
-    EXPECT_EQ(CutToCharacters("Espa\xC3\xB1ol", 4), "Espa");
-    EXPECT_EQ(CutToCharacters("abc", 3), "abc");
-    EXPECT_EQ(CutToCharacters("abc", 0), "");
-}
-
 }  // namespace

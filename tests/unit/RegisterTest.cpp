@@ -254,6 +254,26 @@ TEST_F(RegisterTest, DamagedOrUnreadableStoreFileGivesTheDefault) {
     EXPECT_EQ(CRegister().REGGetSetting(HKEY_LOCAL_MACHINE, kSection, "Lang", "English"), "French");
 }
 
+TEST_F(RegisterTest, FoldersAreMachineWideAndPerUserUnlessRelocated) {
+    EXPECT_EQ(RegistryStore::DefaultFolders().machine, base_ / "machine");
+    EXPECT_EQ(RegistryStore::DefaultFolders().user, base_ / "user");
+
+    // Only computes where the stores would be; nothing is read or written there.
+    std::optional<std::string> previousConfig;
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) previousConfig = old;
+    unsetenv("TRIMORA_REGISTRY_DIR");
+    setenv("XDG_CONFIG_HOME", (base_ / "config").c_str(), 1);
+    const RegistryStore::Folders folders = RegistryStore::DefaultFolders();
+    if (previousConfig)
+        setenv("XDG_CONFIG_HOME", previousConfig->c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+    setenv("TRIMORA_REGISTRY_DIR", base_.c_str(), 1);
+
+    EXPECT_EQ(folders.machine, fs::path("/var/lib/trimora/registry"));
+    EXPECT_EQ(folders.user, base_ / "config" / "trimora" / "registry");
+}
+
 TEST_F(RegisterTest, StoreFilesAreReplacedWholeAndKeepAwkwardNames) {
     CRegister reg;
     const std::vector<std::string> keys = {" spaced ", "50% [x]", "semi;colon", "quote\"d", "ctl\x01"};
