@@ -1,0 +1,153 @@
+#include "app/Controls.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <algorithm>
+#include <QPainter>
+#include <cmath>
+
+namespace trimora {
+
+namespace {
+int ToPixels(double twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+
+int ShiftState(Qt::KeyboardModifiers modifiers) {
+    int shift = 0;
+    if (modifiers & Qt::ShiftModifier) shift |= 1;
+    if (modifiers & Qt::ControlModifier) shift |= 2;
+    if (modifiers & Qt::AltModifier) shift |= 4;
+    return shift;
+}
+
+int ButtonState(Qt::MouseButtons buttons) {
+    int state = 0;
+    if (buttons & Qt::LeftButton) state |= 1;
+    if (buttons & Qt::RightButton) state |= 2;
+    if (buttons & Qt::MiddleButton) state |= 4;
+    return state;
+}
+
+QString ForDisplay(QString text) {
+    text.replace("\r\n", "\n");
+    text.replace('\r', '\n');
+    return text;
+}
+}  // namespace
+
+void PlaceTwips(QWidget* widget, double left, double top, double width, double height) {
+    widget->setGeometry(ToPixels(left), ToPixels(top), std::max(0, ToPixels(width)), std::max(0, ToPixels(height)));
+}
+
+PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_StyledBackground, true);
+}
+
+void PictureBox::SetLeft(float left) {
+    left_ = left;
+    Apply();
+}
+void PictureBox::SetTop(float top) {
+    top_ = top;
+    Apply();
+}
+void PictureBox::SetWidth(float width) {
+    width_ = width;
+    Apply();
+}
+void PictureBox::SetGeometryTwips(float left, float top, float width, float height) {
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    Apply();
+}
+void PictureBox::SetPicture(const QPixmap& picture) {
+    picture_ = picture;
+    update();
+}
+void PictureBox::Apply() { PlaceTwips(this, left_, top_, width_, height_); }
+
+void PictureBox::mousePressEvent(QMouseEvent* event) {
+    const QPointF p = event->position() * kTwipsPerPixel;
+    emit MouseDown(ButtonState(event->button()), ShiftState(event->modifiers()), static_cast<float>(p.x()),
+                   static_cast<float>(p.y()));
+}
+void PictureBox::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF p = event->position() * kTwipsPerPixel;
+    emit MouseMove(ButtonState(event->buttons()), ShiftState(event->modifiers()), static_cast<float>(p.x()),
+                   static_cast<float>(p.y()));
+}
+void PictureBox::mouseReleaseEvent(QMouseEvent* event) {
+    const QPointF p = event->position() * kTwipsPerPixel;
+    emit MouseUp(ButtonState(event->button()), ShiftState(event->modifiers()), static_cast<float>(p.x()),
+                 static_cast<float>(p.y()));
+}
+void PictureBox::keyPressEvent(QKeyEvent* event) {
+    emit KeyPressed(event->key());
+    QWidget::keyPressEvent(event);
+}
+void PictureBox::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (picture_.isNull()) return;
+    QPainter painter(this);
+    painter.drawPixmap(rect(), picture_);
+}
+
+Slider::Slider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setRange(min_, max_);
+    setValue(value_);
+}
+
+void Slider::SetValue(int value) {
+    value = std::clamp(value, min_, max_);
+    if (value == value_) return;
+    value_ = value;
+    setValue(value);
+    if (OnChange) OnChange();
+}
+
+void Slider::SetMin(int min) {
+    min_ = min;
+    if (max_ < min_) max_ = min_;
+    setRange(min_, max_);
+    SetValue(value_);
+}
+
+void Slider::SetMax(int max) {
+    max_ = max;
+    if (min_ > max_) min_ = max_;
+    setRange(min_, max_);
+    SetValue(value_);
+}
+
+SkinLabel::SkinLabel(const QString& caption, QWidget* parent) : QLabel(parent) { SetCaption(caption); }
+
+void SkinLabel::SetCaption(const QString& caption) {
+    caption_ = caption;
+    setText(ForDisplay(caption));
+}
+void SkinLabel::SetLeft(float left) {
+    left_ = left;
+    move(ToPixels(left), y());
+}
+
+InfoBox::InfoBox(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+}
+void InfoBox::SetText(const QString& text) {
+    text_ = text;
+    setPlainText(ForDisplay(text));
+}
+
+LineControl::LineControl(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (parent) setGeometry(parent->rect());
+}
+void LineControl::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 2));
+    painter.drawLine(QPointF(X1, Y1) / kTwipsPerPixel, QPointF(X2, Y2) / kTwipsPerPixel);
+}
+
+}  // namespace trimora

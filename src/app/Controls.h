@@ -1,0 +1,113 @@
+#pragma once
+// Controls with the behaviour the window logic relies on: geometry in twips (15 per logical
+// pixel) kept in single precision, captions kept exactly as set (a carriage return alone breaks a
+// label's line), and picture boxes that report mouse events in twips.
+#include <QComboBox>
+#include <QLabel>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QSlider>
+#include <QWidget>
+#include <functional>
+
+namespace trimora {
+
+inline constexpr double kTwipsPerPixel = 15.0;
+
+// Moves/sizes a widget given twips.
+void PlaceTwips(QWidget* widget, double left, double top, double width, double height);
+
+// A drawing surface that can hold children and reports mouse down/move/up with X and Y in twips
+// relative to its own top-left corner. Its geometry is kept in twips, single precision.
+class PictureBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+    float Left() const { return left_; }
+    float Top() const { return top_; }
+    float Width() const { return width_; }
+    float Height() const { return height_; }
+    void SetLeft(float left);
+    void SetTop(float top);
+    void SetWidth(float width);
+    void SetGeometryTwips(float left, float top, float width, float height);
+    void SetPicture(const QPixmap& picture);
+
+signals:
+    void KeyPressed(int key);
+    void MouseDown(int button, int shift, float x, float y);
+    void MouseMove(int button, int shift, float x, float y);
+    void MouseUp(int button, int shift, float x, float y);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Apply();
+    float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    QPixmap picture_;
+};
+
+// A track bar holding an integer between Min and Max. Storing a value clamps it; storing a
+// value that differs from the current one runs OnChange before the store returns (errors from
+// the handler reach the code that stored the value).
+class Slider : public QSlider {
+    Q_OBJECT
+public:
+    explicit Slider(QWidget* parent = nullptr);
+    int Value() const { return value_; }
+    void SetValue(int value);
+    int Min() const { return min_; }
+    int Max() const { return max_; }
+    void SetMin(int min);
+    void SetMax(int max);
+    std::function<void()> OnChange;
+
+private:
+    int value_ = 1, min_ = 1, max_ = 100;
+};
+
+// A label whose caption is kept exactly as set; a carriage return starts a new line on screen.
+class SkinLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit SkinLabel(const QString& caption = {}, QWidget* parent = nullptr);
+    QString Caption() const { return caption_; }
+    void SetCaption(const QString& caption);
+    float Left() const { return left_; }
+    void SetLeft(float left);
+
+private:
+    QString caption_;
+    float left_ = 0;
+};
+
+// A several-line, read-only text box whose text is kept exactly as set (lines joined by CR LF).
+class InfoBox : public QPlainTextEdit {
+    Q_OBJECT
+public:
+    explicit InfoBox(QWidget* parent = nullptr);
+    QString Text() const { return text_; }
+    void SetText(const QString& text);
+
+private:
+    QString text_;
+};
+
+// A straight line drawn on its container, end points in twips.
+class LineControl : public QWidget {
+    Q_OBJECT
+public:
+    explicit LineControl(QWidget* parent);
+    float X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+    void Redraw() { update(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace trimora
