@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <random>
 
@@ -130,11 +131,16 @@ TEST_P(ReaderContainerTest, SoundBlocksOfTheWholeFileAddUpToTheAudioDuration) {
         EXPECT_NEAR(ms, reader.AudioDuration(), 48.0);
         EXPECT_NEAR(reader.CurrentAudioPosition(), ms, 1.0);
         EXPECT_GT(blocks, 1);
-        // Clicks at every whole second of the input's time line.
+        // The clicks of the pattern sit at whole seconds of the input's time line. (Some codecs
+        // swallow the very first one while they warm up.)
         const std::vector<double> clicks = FindClicks(sound, 2, 48000);
-        ASSERT_GE(clicks.size(), 2u);
-        EXPECT_NEAR(clicks[0], 0.0, 0.004);
-        EXPECT_NEAR(clicks[1], 1.0, 0.004);
+        ASSERT_FALSE(clicks.empty());
+        bool second = false;
+        for (double click : clicks) {
+            EXPECT_NEAR(click, std::round(click), 0.004);
+            second |= std::round(click) == 1.0;
+        }
+        EXPECT_TRUE(second);
     }
 }
 
@@ -153,10 +159,23 @@ TEST_P(ReaderContainerTest, SoundAfterASeekStartsAtTheFramesStart) {
         const std::vector<int16_t> got = Samples(block);
         const size_t offset = static_cast<size_t>(target - 1) * 1920 * 2;
         ASSERT_LE(offset + got.size(), whole.size());
-        // The same samples as reading straight through: decoders settle within the run-in.
-        int worst = 0;
-        for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[offset + i]));
-        EXPECT_LE(worst, 2);
+        // The same samples as reading straight through from the start: the decoders settle
+        // within the run-in before the target. Matroska stores times in milliseconds, which
+        // places sound after a seek within half a millisecond only.
+        const int slack = std::string(GetParam()) == "mkv" ? 24 : 0;
+        int bestShift = 0;
+        int bestWorst = INT32_MAX;
+        for (int shift = -slack; shift <= slack; ++shift) {
+            const long from = static_cast<long>(offset) + shift * 2;
+            if (from < 0 || from + static_cast<long>(got.size()) > static_cast<long>(whole.size())) continue;
+            int worst = 0;
+            for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[from + i]));
+            if (worst < bestWorst) {
+                bestWorst = worst;
+                bestShift = shift;
+            }
+        }
+        EXPECT_LE(bestWorst, 2) << "best shift " << bestShift;
     }
 }
 

@@ -35,13 +35,7 @@ void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zero
     for (unsigned i = 0; i < input_->nb_streams; ++i)
         input_->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
-    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
-    if (!decoder) throw EngineError("There is no decoder for the sound format of this file.");
-    codec_.reset(avcodec_alloc_context3(decoder));
-    if (!codec_) throw EngineError("Out of memory while opening the sound decoder.");
-    ff::Check(avcodec_parameters_to_context(codec_.get(), stream_->codecpar), "Cannot set up the sound decoder");
-    codec_->pkt_timebase = stream_->time_base;
-    ff::Check(avcodec_open2(codec_.get(), decoder, nullptr), "Cannot open the sound decoder");
+    OpenDecoder();
     packet_ = ff::MakePacket();
     frame_ = ff::MakeFrame();
     if (!packet_ || !frame_) throw EngineError("Out of memory while opening the sound decoder.");
@@ -51,12 +45,24 @@ void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zero
     if (rate_ <= 0 || channels_ <= 0) throw EngineError("The sound of this file has no usable format.");
     outLayout_ = UsableLayout(stream_->codecpar->ch_layout);
     zeroTime_ = zeroTime;
+    coarseTimes_ = static_cast<int64_t>(stream_->time_base.num) * rate_ > stream_->time_base.den;
     firstSample_ = av_rescale_q(firstTime - zeroTime, stream_->time_base, AVRational{1, rate_});
     // A freshly opened demuxer stands at the start of the file.
     position_ = 0;
     queueEnd_ = 0;
     syncing_ = true;
     seekedToStart_ = true;
+}
+
+void AudioDecoder::OpenDecoder() {
+    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
+    if (!decoder) throw EngineError("There is no decoder for the sound format of this file.");
+    ff::CodecContextPtr codec(avcodec_alloc_context3(decoder));
+    if (!codec) throw EngineError("Out of memory while opening the sound decoder.");
+    ff::Check(avcodec_parameters_to_context(codec.get(), stream_->codecpar), "Cannot set up the sound decoder");
+    codec->pkt_timebase = stream_->time_base;
+    ff::Check(avcodec_open2(codec.get(), decoder, nullptr), "Cannot open the sound decoder");
+    codec_ = std::move(codec);
 }
 
 void AudioDecoder::Close() {
@@ -72,7 +78,9 @@ void AudioDecoder::SeekTo(int64_t sample) {
 }
 
 void AudioDecoder::Reposition(int attempt) {
-    avcodec_flush_buffers(codec_.get());
+    // A new decoder rather than a flushed one: some keep state across a flush, and the sound
+    // after a seek must be what reading from the same packet after opening gives.
+    OpenDecoder();
     queue_.clear();
     queueRead_ = 0;
     queueEnd_ = position_;
@@ -92,11 +100,13 @@ void AudioDecoder::Reposition(int attempt) {
         if (result < 0) seekedToStart_ = true;
     }
     if (seekedToStart_) {
-        if (byteSeek_) result = av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE);
-        if (result < 0) {
-            const int64_t first = zeroTime_ + av_rescale_q(firstSample_, AVRational{1, rate_}, stream_->time_base);
-            result = av_seek_frame(in, stream_->index, first, AVSEEK_FLAG_BACKWARD);
-        }
+        // Well before the first packet: demuxers then take their first one, including any
+        // packet that only primes the decoder.
+        const int64_t first = zeroTime_ + av_rescale_q(firstSample_, AVRational{1, rate_}, stream_->time_base);
+        const int64_t early = first - av_rescale_q(10, AVRational{1, 1}, stream_->time_base);
+        result = byteSeek_ ? av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) : -1;
+        if (result < 0) result = av_seek_frame(in, stream_->index, early, AVSEEK_FLAG_BACKWARD);
+        if (result < 0) result = av_seek_frame(in, stream_->index, first, AVSEEK_FLAG_BACKWARD);
         if (result < 0) result = avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0);
     }
     if (result < 0) ended_ = true;  // nothing more can be reached: the sound ends here
@@ -143,6 +153,17 @@ void AudioDecoder::Append(const AVFrame& frame) {
     int64_t start = queueEnd_;
     if (stamp != AV_NOPTS_VALUE)
         start = av_rescale_q(stamp - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    if (steadyFrameSamples_ == 0) steadyFrameSamples_ = frame.nb_samples;
+    else if (steadyFrameSamples_ != frame.nb_samples) steadyFrameSamples_ = -1;
+    if (syncing_ && coarseTimes_ && stamp != AV_NOPTS_VALUE) {
+        // Timestamps coarser than a sample (milliseconds in ASF and Matroska) are rounded; with
+        // frames of one fixed length the true place is on the grid of frames from the first.
+        const AVCodecID id = stream_->codecpar->codec_id;
+        const bool fixedLength = id == AV_CODEC_ID_WMAV1 || id == AV_CODEC_ID_WMAV2;
+        const int grid = codec_->frame_size > 0 ? codec_->frame_size : fixedLength ? steadyFrameSamples_ : 0;
+        if (grid > 0 && frame.nb_samples == grid)
+            start = firstSample_ + std::llround(static_cast<double>(start - firstSample_) / grid) * grid;
+    }
 
     if (syncing_ && start > queueEnd_ && !seekedToStart_ && seekAttempt_ < 3) {
         // The demuxer landed after the target: go further back.

@@ -30,6 +30,7 @@ public:
     int64_t Position() const { return position_; }
 
 private:
+    void OpenDecoder();
     void Reposition(int attempt);
     bool DecodeMore();
     void Append(const AVFrame& frame);
@@ -51,6 +52,8 @@ private:
     int channels_ = 0;
     int64_t zeroTime_ = 0;
     int64_t firstSample_ = 0;      // where the stream's first packet lies on the time line
+    bool coarseTimes_ = false;     // a time base tick is longer than a sample
+    int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
 
     std::vector<int16_t> queue_;   // converted samples, interleaved
     size_t queueRead_ = 0;         // first undelivered value in queue_

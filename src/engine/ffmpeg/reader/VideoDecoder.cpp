@@ -60,6 +60,8 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
         if (byteSeek_ || firstTime == PacketEntry::kNoTime) {
             if (av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
         }
+        if (firstTime != PacketEntry::kNoTime && av_seek_frame(in, s, firstTime - 10 * second, AVSEEK_FLAG_BACKWARD) >= 0)
+            return true;
         if (firstTime != PacketEntry::kNoTime && av_seek_frame(in, s, firstTime, AVSEEK_FLAG_BACKWARD) >= 0)
             return true;
         return avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0;
