@@ -1,0 +1,98 @@
+// The index on its own: presentation order and times from what each container tells.
+#include <gtest/gtest.h>
+
+#include "engine/ffmpeg/reader/FrameIndex.h"
+
+namespace trimora {
+namespace {
+
+constexpr int64_t kNone = PacketEntry::kNoTime;
+
+PacketEntry Packet(int64_t pts, int64_t dts, bool key = false, int64_t pos = -1) {
+    PacketEntry e;
+    e.pts = pts;
+    e.dts = dts;
+    e.key = key;
+    e.pos = pos;
+    return e;
+}
+
+// Frame number shown by each packet, in decode order.
+std::vector<int32_t> Shows(const FrameIndex& index) {
+    std::vector<int32_t> shows;
+    for (int64_t i = 0; i < index.PacketCount(); ++i) shows.push_back(index.FrameOfPacket(i));
+    return shows;
+}
+
+TEST(FrameIndex, DecodeSlotsOnlyWithBPicturesAsAviStoresThem) {
+    // I P B B P B B | I P B B: references carry no time, B-pictures the slot as their time.
+    FrameIndex index;
+    index.Build({Packet(kNone, 0, true, 100), Packet(kNone, 1), Packet(2, 2), Packet(3, 3), Packet(kNone, 4),
+                 Packet(5, 5), Packet(6, 6), Packet(kNone, 7, true, 900), Packet(kNone, 8), Packet(9, 9),
+                 Packet(10, 10)},
+                1, 25, 25, 1);
+    ASSERT_EQ(index.FrameCount(), 11);
+    EXPECT_EQ(Shows(index), (std::vector<int32_t>{1, 4, 2, 3, 7, 5, 6, 8, 11, 9, 10}));
+    // The first frame starts at the start, frames follow every 40 ms.
+    for (int f = 1; f <= 11; ++f) EXPECT_EQ(index.StartMs(f), (f - 1) * 40);
+    EXPECT_EQ(index.DurationMs(), 440);
+    EXPECT_EQ(index.StartPacketFor(6), 0);
+    EXPECT_EQ(index.StartPacketFor(8), 7);
+    EXPECT_EQ(index.StartPacketFor(11), 7);
+    EXPECT_EQ(index.Recognise(900, kNone, true), 7);
+    EXPECT_EQ(index.Recognise(900, kNone, false), std::nullopt);
+    EXPECT_EQ(index.Recognise(100, kNone, true), 0);
+}
+
+TEST(FrameIndex, ProgramStreamGapsAndAnOpenGroup) {
+    // 90 kHz, 3600 ticks a frame. The second I-picture's group is open: the two B-pictures
+    // after it in decode order are shown before it and need the group before.
+    FrameIndex index;
+    const int64_t t = 3600;
+    // Decode order I1 P4 B2 B3 I7 B5 B6 P10 B8 B9; P4, I7 and P10 came without a time.
+    index.Build({Packet(1 * t, 0, true, 0), Packet(kNone, 1 * t), Packet(2 * t, 2 * t), Packet(3 * t, 3 * t),
+                 Packet(kNone, 4 * t, true, 5000), Packet(5 * t, 5 * t), Packet(6 * t, 6 * t),
+                 Packet(kNone, 7 * t), Packet(8 * t, 8 * t), Packet(9 * t, 9 * t)},
+                1, 90000, 25, 1);
+    // Pictures without times are placed at the next reference's
+    // decode time, B-pictures at their own.
+    EXPECT_EQ(Shows(index), (std::vector<int32_t>{1, 4, 2, 3, 7, 5, 6, 10, 8, 9}));
+    EXPECT_EQ(index.StartMs(1), 0);
+    EXPECT_EQ(index.StartMs(4), 120);
+    // Frames 5 and 6 are the leading pictures of the second group: start from the first.
+    EXPECT_EQ(index.StartPacketFor(5), 0);
+    EXPECT_EQ(index.StartPacketFor(6), 0);
+    EXPECT_EQ(index.StartPacketFor(7), 4);
+    EXPECT_EQ(index.StartPacketFor(10), 4);
+}
+
+TEST(FrameIndex, TimesAtTheEdgesOfFrames) {
+    FrameIndex index;
+    std::vector<PacketEntry> packets;
+    for (int i = 0; i < 10; ++i) packets.push_back(Packet(1001 * i + 5005, 1001 * i + 5005, i % 5 == 0));
+    index.Build(packets, 1, 30000, 30000, 1001);
+    EXPECT_EQ(index.FrameCount(), 10);
+    EXPECT_EQ(index.DurationMs(), 334);
+    EXPECT_EQ(index.StartMs(2), 33);
+    EXPECT_EQ(index.EndMs(10), 334);
+    EXPECT_EQ(index.FrameAtMs(-1), 1);
+    EXPECT_EQ(index.FrameAtMs(32), 1);
+    EXPECT_EQ(index.FrameAtMs(33), 2);
+    EXPECT_EQ(index.FrameAtMs(333), 10);
+    EXPECT_EQ(index.FrameAtMs(334), 11);
+    EXPECT_DOUBLE_EQ(index.StartSeconds(3), 2002.0 / 30000);
+}
+
+TEST(FrameIndex, DiscardedPacketsAreDecodedButNotCounted) {
+    FrameIndex index;
+    std::vector<PacketEntry> packets = {Packet(-2, -2, true), Packet(-1, -1), Packet(0, 0), Packet(1, 1)};
+    packets[0].discard = packets[1].discard = true;
+    index.Build(packets, 1, 25, 25, 1);
+    EXPECT_EQ(index.FrameCount(), 2);
+    EXPECT_EQ(Shows(index), (std::vector<int32_t>{0, 0, 1, 2}));
+    EXPECT_EQ(index.StartPacketFor(2), 0);
+    EXPECT_EQ(index.StartMs(2), 40);
+}
+
+}  // namespace
+}  // namespace trimora
