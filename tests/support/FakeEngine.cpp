@@ -301,9 +301,11 @@ void FakePlatform::MessageBox(QWidget*, const QString& text, MessageIcon icon) {
 }
 std::optional<FileDialogAnswer> FakePlatform::ShowFileDialog(QWidget*, const FileDialogRequest& request) {
     dialogRequests.push_back(request);
-    if (dialogAnswers.empty()) return std::nullopt;
-    auto answer = dialogAnswers.front();
-    dialogAnswers.pop_front();
+    std::optional<FileDialogAnswer> answer;
+    if (!dialogAnswers.empty()) {
+        answer.swap(dialogAnswers.front());
+        dialogAnswers.pop_front();
+    }
     return answer;
 }
 bool FakePlatform::ConfirmOverwrite(QWidget*, const QString& path) {
