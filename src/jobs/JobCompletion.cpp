@@ -1,0 +1,35 @@
+#include "jobs/JobCompletion.h"
+
+#include "app/frmMain.h"
+#include "engine/EngineError.h"
+
+namespace trimora {
+
+void JobOutcome::Fail(const std::exception& error) {
+    if (failed_) return;
+    failed_ = true;
+    description_ = QString::fromUtf8(error.what());
+}
+
+void RequireOutputCreated(const OutputPreparation& preparation) {
+    if (preparation.created) return;
+    throw EngineError(preparation.error.isEmpty() ? std::string("The output file was not created.")
+                                                  : preparation.error.toStdString());
+}
+
+void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage) {
+    if (outcome.Failed())
+        window.ShowMessage(window.Messages[1] + " " + outcome.Description());
+    else if (window.CancelRequested)
+        window.ShowMessage(window.Messages[21]);
+    else
+        window.ShowMessage(window.Messages[static_cast<size_t>(successMessage)]);
+}
+
+void CloseIfAskedDuringJob(frmMain& window) {
+    if (!window.CloseAfterJob) return;
+    window.CloseAfterJob = false;
+    window.close();
+}
+
+}  // namespace trimora

@@ -1,0 +1,27 @@
+#include "jobs/JobProgress.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "app/Arithmetic.h"
+
+namespace trimora {
+
+namespace {
+template <typename Int>
+Int SaturatingRound(double value) {
+    const double low = std::numeric_limits<Int>::min();
+    const double high = std::numeric_limits<Int>::max();
+    return RoundTo<Int>(std::clamp(value, low, high));
+}
+}  // namespace
+
+int16_t Percentage(int64_t done, int64_t total) {
+    return SaturatingRound<int16_t>(Divide(static_cast<double>(done) * 100.0, static_cast<double>(total)));
+}
+
+int32_t SliderValueFor(int64_t position, int64_t duration, int32_t max) {
+    return SaturatingRound<int32_t>(Divide(static_cast<double>(position), static_cast<double>(duration)) * max);
+}
+
+}  // namespace trimora
