@@ -303,8 +303,9 @@ void CodecSettingsDialog::BuildOptionRows(const AviCodecEntry& entry, const Code
 CodecSettings CodecSettingsDialog::Settings() const {
     CodecSettings settings;
     settings.rateControl = static_cast<CodecSettings::RateControl>(rateControl_->currentData().toInt());
-    settings.bitRateKbps = bitRate_->value();
-    settings.quality = quality_->value();
+    // Only the number that the chosen rate control uses is kept.
+    if (settings.rateControl == CodecSettings::RateControl::BitRate) settings.bitRateKbps = bitRate_->value();
+    if (settings.rateControl == CodecSettings::RateControl::Quality) settings.quality = quality_->value();
     settings.keyframeInterval = keyframeInterval_->value();
     for (const OptionRow& row : options_) {
         const std::string value = row.read();

@@ -156,6 +156,8 @@ VideoPlan PlanMpegVideo(const WriterSettings& s) {
     plan.inputFramePeriodMs = FramePeriodMs(s.inputFrameRate, plan.frameRate);
     const int kbps = std::clamp(s.mpegVideoKbps, 100, 80000);
     plan.bitRate = int64_t{kbps} * 1000;
+    // Peaks of twice the average through a DVD-sized buffer: room for the keyframes.
+    plan.rcMaxRate = plan.bitRate * 2;
     plan.rcBufferSize = 224 * 1024 * 8;
     plan.gopSize = 12;
     plan.maxBFrames = 2;

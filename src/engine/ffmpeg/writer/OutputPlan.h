@@ -52,6 +52,7 @@ struct VideoPlan {
     AVRational frameRate{25, 1};
     int64_t bitRate = 0;               // bit/s; 0 keeps the encoder's default
     int64_t rcBufferSize = 0;          // bits; 0 keeps the encoder's default
+    int64_t rcMaxRate = 0;             // bit/s; set together with rcBufferSize
     int gopSize = -1;                  // -1 keeps the encoder's default
     int maxBFrames = -1;               // -1 keeps the encoder's default
     int qscale = 0;                    // > 0: constant quantiser on the 1..31 scale

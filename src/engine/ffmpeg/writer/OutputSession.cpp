@@ -35,7 +35,18 @@ bool IsFullRangeFormat(AVPixelFormat format) {
            format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
 }
 
-// Sound used to fill the last frame of encoders that only take whole frames.
+// What the encoder says about its stream beyond the parameters (the MPEG encoders' buffer
+// sizes and peak rate, which the program-stream muxer sizes its packets by).
+void CopyCodedSideData(const AVCodecContext* encoder, AVStream* stream) {
+    for (int i = 0; i < encoder->nb_coded_side_data; ++i) {
+        const AVPacketSideData& side = encoder->coded_side_data[i];
+        uint8_t* copy = av_stream_new_side_data(stream, side.type, side.size);
+        if (!copy) throw EngineError("Out of memory while preparing a stream");
+        std::memcpy(copy, side.data, side.size);
+    }
+}
+
+// Sample frames per packet for encoders without a frame size of their own (PCM and the like).
 constexpr int kPcmChunk = 1024;
 
 }  // namespace
@@ -121,6 +132,7 @@ void OutputSession::OpenVideo(const VideoPlan& plan) {
     c->sample_aspect_ratio = AVRational{1, 1};
     if (plan.bitRate > 0) c->bit_rate = plan.bitRate;
     if (plan.rcBufferSize > 0) c->rc_buffer_size = static_cast<int>(plan.rcBufferSize);
+    if (plan.rcMaxRate > 0) c->rc_max_rate = plan.rcMaxRate;
     if (plan.gopSize >= 0) c->gop_size = plan.gopSize;
     if (plan.maxBFrames >= 0) c->max_b_frames = plan.maxBFrames;
     if (plan.qscale > 0) {
@@ -145,6 +157,7 @@ void OutputSession::OpenVideo(const VideoPlan& plan) {
     stage->stream = avformat_new_stream(muxer_->context.get(), nullptr);
     if (!stage->stream) throw EngineError("Out of memory while preparing the video stream");
     ff::Check(avcodec_parameters_from_context(stage->stream->codecpar, c), "Cannot describe the video stream");
+    CopyCodedSideData(c, stage->stream);
     stage->stream->time_base = c->time_base;
     stage->stream->avg_frame_rate = plan.frameRate;
     stage->stream->r_frame_rate = plan.frameRate;
@@ -189,6 +202,19 @@ void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputCha
                                        std::to_string(inputChannels) + " channels");
     stage->fifo.reset(av_audio_fifo_alloc(c->sample_fmt, plan.channels, stage->frameSize * 4));
     if (!stage->fifo) throw EngineError("Out of memory while preparing the sound buffer");
+    // The Windows Media Audio decoder swallows the encoder's first frame of output; without a
+    // frame of silence in front, the sound would start that much early and lose its beginning.
+    // The encoder dates its packets back by the same amount, so the real sound keeps time 0.
+    if (c->initial_padding > 0 && (plan.encoderName == "wmav2" || plan.encoderName == "wmav1")) {
+        ff::FramePtr silence = ff::MakeFrame();
+        silence->format = c->sample_fmt;
+        silence->nb_samples = c->initial_padding;
+        ff::Check(av_channel_layout_copy(&silence->ch_layout, &c->ch_layout), "Cannot prepare the sound");
+        ff::Check(av_frame_get_buffer(silence.get(), 0), "Out of memory for sound");
+        av_samples_set_silence(silence->data, 0, silence->nb_samples, plan.channels, c->sample_fmt);
+        ff::Check(av_audio_fifo_write(stage->fifo.get(), reinterpret_cast<void**>(silence->data), silence->nb_samples),
+                  "Out of memory for sound");
+    }
 
     stage->stream = avformat_new_stream(muxer_->context.get(), nullptr);
     if (!stage->stream) throw EngineError("Out of memory while preparing the audio stream");
@@ -262,10 +288,9 @@ void OutputSession::EmitPendingFrameBefore(double limitMs) {
         // reference to the shared picture.
         ff::FramePtr output(av_frame_clone(v.converted.get()));
         if (!output) throw EngineError("Out of memory for a picture");
-        output->pts = v.nextSlot;
+        output->pts = v.nextSlot++;  // counted before encoding: a failed slot is never sent twice
         output->pict_type = AV_PICTURE_TYPE_NONE;
         Encode(v.encoder.get(), v.stream, output.get());
-        ++v.nextSlot;
     }
 }
 

@@ -1,0 +1,106 @@
+// MPEG-1 and MPEG-2 program streams and Windows Media files, checked by decoding them.
+#include <gtest/gtest.h>
+
+#include "WriterTestSupport.h"
+
+namespace trimora::test {
+namespace {
+
+struct ContainerCase {
+    const char* name;
+    int kind;
+    int mpegVersion;        // for kind 2
+    const char* format;     // ffprobe's format name
+    const char* videoCodec;
+    const char* audioCodec;
+};
+
+class EveryContainer : public testing::TestWithParam<ContainerCase> {};
+
+TEST_P(EveryContainer, HoldsEveryFrameWithTheSoundInSync) {
+    const ContainerCase& c = GetParam();
+    FfmpegWriter writer;
+    Feed feed;  // 2 s at 25 fps, 48 kHz stereo
+    DescribeInput(writer, feed);
+    writer.SetMpegVideoParameters(c.mpegVersion, 1950, feed.width, feed.height, 25.0);
+    writer.SetMpegAudioParameters(128, feed.sampleRate, 2);
+    writer.SelectWmvProfile(static_cast<int16_t>(writer.WmvProfileCount()));
+    const std::string path = TempPath(c.kind == kContainerMpeg ? ".mpeg" : ".wmv");
+    writer.CreateOutputFile(path, c.kind);
+    AppendFeed(writer, feed);
+    writer.Close();
+
+    const ProbeInfo info = Probe(path);
+    EXPECT_EQ(info.formatName, c.format);
+    EXPECT_EQ(info.videoCodec, c.videoCodec);
+    EXPECT_EQ(info.audioCodec, c.audioCodec);
+    EXPECT_EQ(info.width, 176);
+    EXPECT_EQ(info.height, 144);
+    EXPECT_EQ(info.decodeErrors, 0);
+    const std::vector<int> stamps = DecodeStamps(path);
+    EXPECT_EQ(stamps, Range(1, 50));
+    int rate = 0, channels = 0;
+    const std::vector<int16_t> sound = DecodeAudio(path, &rate, &channels);
+    ASSERT_GT(rate, 0);
+    EXPECT_NEAR(static_cast<double>(sound.size()) / channels / rate, 2.0, 0.040 + 2304.0 / 48000);
+    ExpectClicksOnTheirFrames(path, stamps, 25, feed, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, EveryContainer,
+    testing::Values(ContainerCase{"Mpeg1", kContainerMpeg, 1, "mpeg", "mpeg1video", "mp2"},
+                    ContainerCase{"Mpeg2", kContainerMpeg, 2, "mpeg", "mpeg2video", "mp2"},
+                    ContainerCase{"WindowsMedia", kContainerWindowsMedia, 1, "asf", "wmv2", "wmav2"}),
+    [](const testing::TestParamInfo<ContainerCase>& info) { return std::string(info.param.name); });
+
+TEST(MpegOutput, ListedFrameRateAndUnusualSoundAreConvertedWithoutLosingSync) {
+    // 29.97 fps from a 25 fps input, and 11025 Hz mono sound that layer II cannot store.
+    FfmpegWriter writer;
+    Feed feed;
+    feed.sampleRate = 11025;
+    feed.channels = 1;
+    feed.blockSize = 529;
+    DescribeInput(writer, feed);
+    writer.SetMpegVideoParameters(2, 1150, feed.width, feed.height, 29.97);
+    writer.SetMpegAudioParameters(384, feed.sampleRate, 2);
+    const std::string path = TempPath(".mpeg");
+    writer.CreateOutputFile(path, kContainerMpeg);
+    AppendFeed(writer, feed);
+    writer.Close();
+
+    const ProbeInfo info = Probe(path);
+    EXPECT_EQ(info.videoCodec, "mpeg2video");
+    EXPECT_EQ(info.audioCodec, "mp2");
+    EXPECT_EQ(info.sampleRate, 16000);
+    EXPECT_EQ(info.channels, 2);
+    EXPECT_EQ(info.decodeErrors, 0);
+    const double rate = 30000.0 / 1001;
+    const std::vector<int> stamps = DecodeStamps(path);
+    EXPECT_NEAR(stamps.size() / rate, 2.0, 1 / rate + 1e-6);
+    for (size_t i = 0; i < stamps.size(); ++i) EXPECT_NEAR(stamps[i], i / rate * 25 + 1, 0.51) << "frame " << i;
+    ExpectClicksOnTheirFrames(path, stamps, rate, feed, 2);
+}
+
+TEST(WindowsMediaOutput, TheLowestProfileShrinksThePictureAndStillHoldsEveryFrame) {
+    FfmpegWriter writer;
+    Feed feed;
+    feed.width = 320;
+    feed.height = 240;
+    feed.frames = 25;
+    DescribeInput(writer, feed);
+    writer.SelectWmvProfile(1);
+    const std::string path = TempPath(".wmv");
+    writer.CreateOutputFile(path, kContainerWindowsMedia);
+    AppendFeed(writer, feed);
+    writer.Close();
+    const ProbeInfo info = Probe(path);
+    EXPECT_EQ(info.formatName, "asf");
+    EXPECT_EQ(info.width, 160);
+    EXPECT_EQ(info.height, 120);
+    EXPECT_EQ(info.channels, 1);
+    EXPECT_EQ(info.decodeErrors, 0);
+    EXPECT_EQ(DecodeStamps(path), Range(1, 25));
+}
+
+}  // namespace
+}  // namespace trimora::test
