@@ -38,8 +38,10 @@ void QtSkin::Unload() {
 
 void QtSkin::LoadSkinFile(const std::string& path) {
     Unload();
-    const QString file = QString::fromStdString(path);
-    if (!QFileInfo(file).isFile()) throw EngineError("The skin file " + path + " does not exist.");
+    const QFileInfo info(QString::fromStdString(path));
+    // Unregistering matches the path text, and the program may change its current folder.
+    const QString file = info.absoluteFilePath();
+    if (!info.isFile()) throw EngineError("The skin file " + path + " does not exist.");
     if (!QResource::registerResource(file)) throw EngineError("The skin file " + path + " is not a skin.");
     registeredPath_ = file;
 

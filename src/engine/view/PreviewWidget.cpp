@@ -120,6 +120,9 @@ void PreviewWidget::PrepareForPlayback(int32_t width, int32_t height) {
 void PreviewWidget::PlaybackEnded() { scaler_.Release(); }
 
 void PreviewWidget::paintEvent(QPaintEvent*) {
+    // Moving to a screen with another pixel ratio changes the size in device pixels without a
+    // resize event.
+    if (!lastFrame_.empty() && renderedFor_ != CurrentKey()) RenderLastFrame();
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(backgroundRole()));
     if (!image_.isNull()) painter.drawImage(imagePosition_, image_);
