@@ -301,6 +301,7 @@ void FakePlatform::MessageBox(QWidget*, const QString& text, MessageIcon icon) {
 }
 std::optional<FileDialogAnswer> FakePlatform::ShowFileDialog(QWidget*, const FileDialogRequest& request) {
     dialogRequests.push_back(request);
+    if (onFileDialog) onFileDialog(request);
     std::optional<FileDialogAnswer> answer;
     if (!dialogAnswers.empty()) {
         answer.swap(dialogAnswers.front());

@@ -35,6 +35,7 @@ using FailureScript = std::map<std::string, std::string>;
 class FakeMediaFile : public MediaFile {
 public:
     FakeMediaFile(std::string role, CallLog& log, FailureScript& failures);
+    ~FakeMediaFile() override { log_.Add(role + ".Release()"); }
     std::string role;
 
     // Scripted input.
@@ -123,6 +124,7 @@ int FrameNumberOf(const FrameData& frame);
 class FakeAudioPlayer : public AudioPlayer {
 public:
     FakeAudioPlayer(CallLog& log, FailureScript& failures) : log_(log), failures_(failures) {}
+    ~FakeAudioPlayer() override { log_.Add("player.Release()"); }
     int16_t numberOfDevices = 1;
     int32_t sampleRate = 48000, channels = 2;
     int64_t queued = 0, played = 0;
@@ -171,6 +173,7 @@ private:
 class FakeImageWriter : public ImageWriter {
 public:
     FakeImageWriter(CallLog& log, FailureScript& failures) : log_(log), failures_(failures) {}
+    ~FakeImageWriter() override { log_.Add("images.Release()"); }
     void SaveAsBmp(const FrameData& f, const std::string& p) override { Save("SaveAsBmp", f, p); }
     void SaveAsGif(const FrameData& f, const std::string& p) override { Save("SaveAsGif", f, p); }
     void SaveAsJpeg(const FrameData& f, const std::string& p) override { Save("SaveAsJpeg", f, p); }
@@ -240,6 +243,7 @@ public:
     uint32_t tick = 100000;
     std::function<void(QDialog*)> onModal;  // runs while the dialog would be shown
     std::function<void(const QString&)> onMessage;  // runs while the message box would be shown
+    std::function<void(const FileDialogRequest&)> onFileDialog;  // runs while the file dialog would be shown
 
     void MessageBox(QWidget* owner, const QString& text, MessageIcon icon) override;
     std::optional<FileDialogAnswer> ShowFileDialog(QWidget* owner, const FileDialogRequest& request) override;
