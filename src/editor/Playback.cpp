@@ -10,6 +10,24 @@ namespace trimora {
 namespace {
 // The size of a sound block as playback counts it: its upper bound.
 int32_t BlockSize(const AudioBlock& block) { return static_cast<int32_t>(block.size()) - 1; }
+
+// Milliseconds from `start` to `now` on the tick clock. The counter wraps (after 49.7 days, and
+// it passes the signed limit after 24.8), so the difference is taken modulo 2^32: a playback that
+// spans either moment keeps its pace instead of failing with an overflow.
+int32_t TicksSince(int32_t start, uint32_t now) { return static_cast<int32_t>(now - static_cast<uint32_t>(start)); }
+
+// Sets a flag for the lifetime of the scope, and clears it however the scope is left: a failing
+// engine call must not leave the sliders believing the program is still moving them.
+class FlagScope {
+public:
+    explicit FlagScope(bool& flag) : flag_(flag) { flag_ = true; }
+    ~FlagScope() { flag_ = false; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+private:
+    bool& flag_;
+};
 }  // namespace
 
 void frmMain::cmdPlayStop_Click() {
@@ -40,12 +58,18 @@ void frmMain::StartPlayback() {
             w->setEnabled(false);
     });
     Try([&] { VideoFileIn1->SeekToPosition(PlayPosition.at(static_cast<size_t>(PlaySlider))); });
-    Try([&] { VideoView1->PrepareForPlayback(VideoFileIn1->Width(), VideoFileIn1->Height()); });
+    Try([&] {
+        // Asked one after the other: the order of evaluating call arguments is unspecified.
+        const int32_t width = VideoFileIn1->Width();
+        const int32_t height = VideoFileIn1->Height();
+        VideoView1->PrepareForPlayback(width, height);
+    });
 
     std::vector<AudioBlock> prefetch(1);
     int n = 0;
     Try([&] {
-        int32_t remaining = CheckedMul(VideoFileIn1->Channels(), AudioPlayer_->AmountForDuration(2500));
+        const int32_t channels = VideoFileIn1->Channels();
+        int32_t remaining = CheckedMul(channels, AudioPlayer_->AmountForDuration(2500));
         for (int i = 1; i <= 100; ++i) {
             prefetch.resize(static_cast<size_t>(i) + 2);
             VideoFileIn1->ReadNextAudioBlock(0, prefetch[static_cast<size_t>(i)]);
@@ -72,6 +96,7 @@ void frmMain::StartPlayback() {
 }
 
 void frmMain::StopPlayback() {
+    // A running cut or split keeps its locks; it gives the controls back when it completes.
     Try([&] {
         if (!JobRunning) {
             cmdCut->setEnabled(true);
@@ -83,6 +108,7 @@ void frmMain::StopPlayback() {
         cmdPlayStop->repaint();
     });
     Try([&] {
+        if (JobRunning) return;
         for (QWidget* w : std::initializer_list<QWidget*>{sldThum, sldThum2, cmbPlaySld, cmdPrevFrame, cmdNextFrame,
                                                           cmdPrevFrame2, cmdNextFrame2})
             w->setEnabled(true);
@@ -100,7 +126,7 @@ void frmMain::StopPlayback() {
 
 void frmMain::Timer1_Timer() {
     if (!FileLoaded) return;
-    const int32_t elapsed = CheckedSub(static_cast<int32_t>(platform_.TickCount()), PlayStartTick);
+    const int32_t elapsed = TicksSince(PlayStartTick, platform_.TickCount());
     const int32_t lag = CheckedSub(CheckedAdd(elapsed, PlayPosition.at(static_cast<size_t>(PlaySlider))),
                                    VideoFileIn1->CurrentVideoPosition());
     if (lag <= 0) return;
@@ -113,17 +139,18 @@ void frmMain::Timer1_Timer() {
         VideoFileIn1->DropNotification(k - 1);
         for (int i = 0; i < k - 1; ++i) VideoFileIn1->ReadNextVideoFrame(FrameData_);
     }
-    UpdatingSliders = true;
-    Slider* played = PlaySlider == 1 ? SliderTimePosition1 : PlaySlider == 2 ? SliderTimePosition2 : nullptr;
-    if (played) {
-        played->SetValue(VideoFileIn1->CurrentFrameNumber());
-        if (played->Value() == played->Max()) {
-            if (Playing) cmdPlayStop_Click();
-            played->SetValue(1);
-            PlayPosition.at(static_cast<size_t>(PlaySlider)) = 1;
+    {
+        const FlagScope updating(UpdatingSliders);
+        Slider* played = PlaySlider == 1 ? SliderTimePosition1 : PlaySlider == 2 ? SliderTimePosition2 : nullptr;
+        if (played) {
+            played->SetValue(VideoFileIn1->CurrentFrameNumber());
+            if (played->Value() == played->Max()) {
+                if (Playing) cmdPlayStop_Click();
+                played->SetValue(1);
+                PlayPosition.at(static_cast<size_t>(PlaySlider)) = 1;
+            }
         }
     }
-    UpdatingSliders = false;
     ShowCurrentFrame();
 }
 
