@@ -2,6 +2,8 @@
 // checked by decoding the file with ffmpeg and reading back the frame stamps and the clicks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 extern "C" {
 #include <libavutil/pixfmt.h>
 }
@@ -130,6 +132,33 @@ TEST(AviFrameRate, AnotherOutputRateKeepsTheDurationAndTheSync) {
         const ProbeInfo info = Probe(path);
         EXPECT_NEAR(info.audioDuration, 2.0, 0.01);
         ExpectClicksOnTheirFrames(path, stamps, c.exactRate, feed, 2);
+    }
+}
+
+TEST(AviFrameRate, AFrameMissingFromTheInputIsFilledSoTheRestStaysInSync) {
+    FfmpegWriter writer;
+    Feed feed;
+    feed.frames = 12;
+    feed.audio = false;
+    DescribeInput(writer, feed);
+    writer.SetAviVideoParameters(feed.width, feed.height, 25);
+    const std::string path = TempPath(".avi");
+    writer.CreateOutputFile(path, kContainerAvi);
+    for (int n = 1; n <= 12; ++n)
+        if (n != 5 && n != 9 && n != 10) writer.AppendVideoFrame(MakeStampedFrame(176, 144, n, FrameTimeMs(feed, n)));
+    // The same time twice: only one of the two can be shown.
+    writer.AppendVideoFrame(MakeStampedFrame(176, 144, 99, FrameTimeMs(feed, 12)));
+    writer.Close();
+    const std::vector<int> stamps = DecodeStamps(path);
+    ASSERT_EQ(stamps.size(), 12u) << "the output must last as long as the input";
+    const std::vector<int> kept = {1, 2, 3, 4, 6, 7, 8, 11, 12};
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        const int frame = static_cast<int>(i) + 1;
+        if (std::find(kept.begin(), kept.end(), frame) != kept.end())
+            EXPECT_EQ(stamps[i], frame == 12 ? 99 : frame) << "output frame " << i;
+        else  // a gap shows the frame nearest in time
+            EXPECT_TRUE(stamps[i] == frame - 1 || stamps[i] == frame + 1)
+                << "output frame " << i << " shows " << stamps[i];
     }
 }
 

@@ -136,6 +136,30 @@ TEST(CodecSettingsDialog, ItsBitRateReachesTheEncoderAndStaysUntilAnotherCodecIs
     EXPECT_EQ(std::filesystem::file_size(WriteWithSettings(writer)), defaultSize);
 }
 
+TEST(CodecSettingsDialog, ConstantQualityReachesTheEncoder) {
+    for (const char* codec : {"MPEG-4 Part 2", "Xvid", "Motion JPEG", "H.264"}) {
+        SCOPED_TRACE(codec);
+        FfmpegWriter writer;
+        const int16_t number = CodecNumber(writer, codec);
+        if (number == 0) continue;
+        writer.SelectAviCodec(number);
+        auto sizeAt = [&writer](int quality) {
+            writer.SetDialogRunner([quality](CodecSettingsDialog& dialog) {
+                ChooseRateControl(dialog, CodecSettings::RateControl::Quality);
+                auto* spin = dialog.findChild<QSpinBox*>("quality");
+                spin->setValue(quality == 0 ? spin->minimum() : spin->maximum());
+                dialog.findChild<QSpinBox*>("keyframeInterval")->setValue(1);
+                return true;
+            });
+            writer.ConfigureSelectedAviCodec();
+            return std::filesystem::file_size(WriteWithSettings(writer, 10));
+        };
+        const auto best = sizeAt(0);
+        const auto worst = sizeAt(1);
+        EXPECT_LT(worst * 3, best * 2) << "best quality " << best << " bytes, worst " << worst;
+    }
+}
+
 TEST(CodecSettingsDialog, TheEncodersOwnOptionsReachTheEncoder) {
     // x264 writes its settings into the stream, so the file tells which preset it ran with.
     FfmpegWriter writer;

@@ -2,6 +2,7 @@
 // and when settings change while a file is open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "engine/EngineError.h"
@@ -145,6 +146,30 @@ TEST(WriterLifecycle, VideoOnlyWhenTheInputHasNoSound) {
         EXPECT_EQ(info.audioCodec, "");
         EXPECT_EQ(DecodeStamps(path), Range(1, 10));
     }
+}
+
+TEST(WriterLifecycle, SoundOnlyWhenTheInputHasNoPicture) {
+    FfmpegWriter writer;
+    writer.CopyAudioFormat(44100, 2);
+    writer.SetHasVideo(false);
+    writer.SetHasAudio(true);
+    writer.SetAdpcmAudio(44100, 2);
+    const std::string path = TempPath(".avi");
+    writer.CreateOutputFile(path, kContainerAvi);
+    writer.AppendVideoFrame(MakeStampedFrame(176, 144, 1, 0));  // dropped: there is no picture
+    for (int64_t first = 0; first < 44100 * 2; first += 2304)  // 2 s: the clicks at 0 s and 1 s
+        writer.AppendAudioBlock(MakePatternBlock(first, static_cast<int>(std::min<int64_t>(2304, 44100 * 2 - first)),
+                                                 44100, 2));
+    writer.Close();
+    const ProbeInfo info = Probe(path);
+    EXPECT_EQ(info.videoCodec, "");
+    EXPECT_EQ(info.audioCodec, "adpcm_ima_wav");
+    int rate = 0, channels = 0;
+    const std::vector<int16_t> sound = DecodeAudio(path, &rate, &channels);
+    const std::vector<double> clicks = FindClicks(sound, channels, rate);
+    ASSERT_EQ(clicks.size(), 2u);
+    EXPECT_NEAR(clicks[0], 0.0, 0.002);
+    EXPECT_NEAR(clicks[1], 1.0, 0.002);
 }
 
 TEST(WriterLifecycle, ChangesWhileAFileIsOpenWaitForTheNextFile) {

@@ -290,6 +290,8 @@ void OutputSession::EmitPendingFrameBefore(double limitMs) {
         if (!output) throw EngineError("Out of memory for a picture");
         output->pts = v.nextSlot++;  // counted before encoding: a failed slot is never sent twice
         output->pict_type = AV_PICTURE_TYPE_NONE;
+        // A fixed quantiser is read from each picture, not from the encoder's settings.
+        if (v.plan.qscale > 0) output->quality = v.encoder->global_quality;
         Encode(v.encoder.get(), v.stream, output.get());
     }
 }
