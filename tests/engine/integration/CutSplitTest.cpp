@@ -1,0 +1,317 @@
+// Cut and split through the window on the real engine, read back with FFmpeg: the stamped frames
+// each output holds, its container and codecs, its length and the place of the sound's clicks.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+
+#include "support/RealWindowFixture.h"
+
+namespace trimora::test {
+namespace {
+
+constexpr double kFps = 25.0;
+constexpr double kFrame = 1.0 / kFps;
+constexpr double kBlock = 2304.0 / 48000.0;  // the size of the sound blocks the jobs copy
+
+std::vector<int> Range(int first, int last) {
+    std::vector<int> frames;
+    for (int i = first; i <= last; ++i) frames.push_back(i);
+    return frames;
+}
+
+// The stamps in order with repeats removed (a frame shown for two output periods counts once).
+std::vector<int> Distinct(const std::vector<int>& stamps) {
+    std::vector<int> distinct;
+    for (int stamp : stamps)
+        if (distinct.empty() || distinct.back() != stamp) distinct.push_back(stamp);
+    return distinct;
+}
+
+struct OutputOption {
+    const char* name;
+    std::function<void(frmMain&)> choose;
+    const char* formatName;  // ffprobe's format_name
+    const char* videoCodec;
+    const char* audioCodec;
+};
+
+class RealCutSplitTest : public RealWindowFixture {
+protected:
+    // 3 s of stamped 176x144 pictures at 25 frames/s, with clicks at 0, 1 and 2 s.
+    std::string Clip(bool audio = true) {
+        ClipSpec spec;
+        spec.frames = 75;
+        spec.audio = audio;
+        return MakeClip(spec);
+    }
+
+    frmMain& OpenClip(const std::string& clip) {
+        frmMain& w = Load();
+        w.OpenInputFile(QString::fromStdString(clip));
+        EXPECT_TRUE(w.FileLoaded) << platform.MessageTexts().join("; ").toStdString();
+        platform.messages.clear();
+        return w;
+    }
+
+    QString Output(const QString& name) { return Folder("out") + "/" + name; }
+
+    void SetMarks(int mark1, int mark2) {
+        window->SliderTimePosition1->SetValue(mark1);
+        window->SliderTimePosition2->SetValue(mark2);
+    }
+
+    void Cut(int mark1, int mark2, const QString& output) {
+        SetMarks(mark1, mark2);
+        window->EdOutFile->setText(output);
+        window->cmdCut->click();
+    }
+
+    // Runs `action` between two cycles of the job about to start, once the reader has passed `frame`.
+    void AtFrame(int frame, std::function<void()> action) {
+        auto timer = std::make_shared<QTimer>();
+        timer->setInterval(0);
+        QObject::connect(timer.get(), &QTimer::timeout, [this, t = timer.get(), frame, action] {
+            if (!window || !window->VideoFileIn1 || window->VideoFileIn1->CurrentFrameNumber() < frame) return;
+            t->stop();
+            action();
+        });
+        timer->start();
+        timers_.push_back(timer);
+    }
+
+    QString Message(int index) const { return window->Messages[static_cast<size_t>(index)]; }
+
+    // The output holds frames first..last of the input with their sound: the same length, and the
+    // input's clicks (at whole seconds) where the frames of those seconds are. `outputFps` is the
+    // output's frame rate when it differs from the input's.
+    void ExpectStretch(const QString& output, int first, int last, double outputFps = kFps, bool sound = true) {
+        const std::string path = output.toStdString();
+        const std::vector<int> stamps = DecodeStamps(path);
+        if (outputFps == kFps)
+            EXPECT_EQ(stamps, Range(first, last)) << path;
+        else
+            EXPECT_EQ(Distinct(stamps), Range(first, last)) << path;
+        const ProbeInfo info = Probe(path);
+        EXPECT_EQ(info.decodeErrors, 0) << path;
+        EXPECT_EQ(info.width, 176);
+        EXPECT_EQ(info.height, 144);
+        const double stretch = (last - first + 1) * kFrame;
+        const double pictureLength = static_cast<double>(stamps.size()) / outputFps;
+        EXPECT_NEAR(pictureLength, stretch, 1.0 / outputFps + 0.001) << path;
+        if (!sound) {
+            EXPECT_EQ(info.audioCodec, "") << path;
+            return;
+        }
+        int rate = 0, channels = 0;
+        const std::vector<int16_t> sound16 = DecodeAudio(path, &rate, &channels);
+        ASSERT_GT(rate, 0) << path;
+        const double soundLength = static_cast<double>(sound16.size()) / channels / rate;
+        EXPECT_NEAR(soundLength, pictureLength, 1.0 / outputFps + kBlock) << path;
+
+        // Clicks away from the very end, where up to one block of sound may run past the pictures.
+        const double end = stretch - kBlock - kFrame;
+        std::vector<double> expected, found;
+        for (int second = 0; second < 3; ++second) {
+            const double at = second - (first - 1) * kFrame;
+            if (at >= 0 && at < end) expected.push_back(at);
+        }
+        for (double at : FindClicks(sound16, channels, rate))
+            if (at < end + kFrame) found.push_back(at);
+        ASSERT_EQ(found.size(), expected.size()) << path;
+        for (size_t i = 0; i < found.size(); ++i) EXPECT_NEAR(found[i], expected[i], kFrame) << path;
+    }
+
+    void ExpectIdentified(const QString& output, const OutputOption& option) {
+        const ProbeInfo info = Probe(output.toStdString());
+        EXPECT_NE(info.formatName.find(option.formatName), std::string::npos) << info.formatName;
+        EXPECT_EQ(info.videoCodec, option.videoCodec);
+        EXPECT_EQ(info.audioCodec, option.audioCodec);
+    }
+
+    void TearDown() override {
+        timers_.clear();
+        RealWindowFixture::TearDown();
+    }
+
+private:
+    std::vector<std::shared_ptr<QTimer>> timers_;
+};
+
+const OutputOption kOptions[] = {
+    {"AviPcm", [](frmMain& w) { w.optPCM->setChecked(true); }, "avi", "mpeg4", "pcm_s16le"},
+    {"AviAlaw", [](frmMain& w) { w.optALAW->setChecked(true); }, "avi", "mpeg4", "pcm_alaw"},
+    {"AviMulaw", [](frmMain& w) { w.optULAW->setChecked(true); }, "avi", "mpeg4", "pcm_mulaw"},
+    {"AviMp3", [](frmMain& w) { w.optMP3->setChecked(true); }, "avi", "mpeg4", "mp3"},
+    {"AviGsm", [](frmMain& w) { w.optGSM->setChecked(true); }, "avi", "mpeg4", "gsm_ms"},
+    {"AviAdpcm", [](frmMain& w) { w.optADPCM->setChecked(true); }, "avi", "mpeg4", "adpcm_ima_wav"},
+    {"Mpeg1",
+     [](frmMain& w) {
+         w.cmdOptMPEG->click();
+         w.rbMPEG1->setChecked(true);
+         w.SelectRow(w.cmbFramerateMPEG, 2);  // 25.00
+     },
+     "mpeg", "mpeg1video", "mp2"},
+    {"Mpeg2",
+     [](frmMain& w) {
+         w.cmdOptMPEG->click();
+         w.rbMPEG2->setChecked(true);
+         w.SelectRow(w.cmbFramerateMPEG, 2);
+     },
+     "mpeg", "mpeg2video", "mp2"},
+    {"WindowsMedia", [](frmMain& w) { w.cmdOptWMV->click(); }, "asf", "wmv2", "wmav2"},
+};
+
+class RealCutFormatTest : public RealCutSplitTest, public ::testing::WithParamInterface<OutputOption> {};
+
+TEST_P(RealCutFormatTest, ACutHoldsExactlyTheMarkedFramesWithTheirSound) {
+    const OutputOption& option = GetParam();
+    frmMain& w = OpenClip(Clip());
+    // The first row of the codec list is the writer's last codec: MPEG-4 Part 2.
+    ASSERT_NE(w.cmbAVICodecs->itemText(0).indexOf("MPEG-4 Part 2"), -1) << w.cmbAVICodecs->itemText(0).toStdString();
+    option.choose(w);
+    const QString output = Output(QString("cut.") + w.OutExt[static_cast<size_t>(w.CurOutFormat)]);
+    Cut(62, 13, output);  // reversed marks: the cut runs from 13 to 62
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+    ExpectIdentified(output, option);
+    ExpectStretch(output, 13, 62);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, RealCutFormatTest, ::testing::ValuesIn(kOptions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RealCutSplitTest, AnInputWithoutSoundGivesAVideoOnlyOutput) {
+    frmMain& w = OpenClip(Clip(false));
+    for (const char* extension : {"avi", "mpeg"}) {
+        if (QString(extension) == "mpeg") {
+            w.cmdOptMPEG->click();
+            w.SelectRow(w.cmbFramerateMPEG, 2);
+        }
+        const QString output = Output(QString("silent.") + extension);
+        Cut(5, 30, output);
+        ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+        platform.messages.clear();
+        ExpectStretch(output, 5, 30, kFps, false);
+    }
+}
+
+TEST_F(RealCutSplitTest, AnotherFrameRateKeepsTheLengthAndTheSync) {
+    frmMain& w = OpenClip(Clip());
+    w.SelectRow(w.cmbFramerateAVI, 7);  // 30.00 from a 25 frames/s input
+    const QString avi = Output("faster.avi");
+    Cut(13, 62, avi);
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+    ExpectStretch(avi, 13, 62, 30.0);
+    EXPECT_NEAR(static_cast<double>(DecodeStamps(avi.toStdString()).size()), 50 * 30.0 / 25.0, 1.5);
+
+    platform.messages.clear();
+    w.cmdOptMPEG->click();  // the MPEG list starts on 29.97
+    const QString mpeg = Output("ntsc.mpeg");
+    Cut(13, 62, mpeg);
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+    ExpectStretch(mpeg, 13, 62, 30000.0 / 1001);
+}
+
+TEST_F(RealCutSplitTest, ASplitPutsEveryFrameInOneFileWithTheSplitFrameFirstInTheSecond) {
+    frmMain& w = OpenClip(Clip());
+    struct Case {
+        int splitFrame;
+        bool mpeg;
+    };
+    for (const Case c : {Case{30, false}, Case{51, true}}) {
+        if (c.mpeg) {
+            w.cmdOptMPEG->click();
+            w.rbMPEG2->setChecked(true);
+            w.SelectRow(w.cmbFramerateMPEG, 2);
+        }
+        const QString extension = w.OutExt[static_cast<size_t>(w.CurOutFormat)];
+        const QString first = Output("part1." + extension), second = Output("part2." + extension);
+        SetMarks(c.splitFrame, 10);
+        const int held = ShownStamp();
+        w.EdOutFile->setText(first);
+        w.EdOutFile2->setText(second);
+        platform.messages.clear();
+        w.cmdSplit->click();
+        ASSERT_EQ(platform.MessageTexts(), QStringList{Message(20)});
+        ExpectStretch(first, 1, c.splitFrame - 1);
+        ExpectStretch(second, c.splitFrame, 75);
+        // The window still holds the frame of the mark that changed last.
+        EXPECT_EQ(ShownStamp(), held);
+    }
+}
+
+TEST_F(RealCutSplitTest, CancelDuringACutLeavesAClosedPlayableFile) {
+    OpenClip(Clip());
+    AtFrame(30, [this] { window->cmdCancel->click(); });
+    const QString output = Output("cancelled.avi");
+    Cut(10, 70, output);
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(21)});
+    const std::vector<int> stamps = DecodeStamps(output.toStdString());
+    ASSERT_GE(stamps.size(), 21u);
+    EXPECT_EQ(stamps, Range(10, stamps.back()));
+    EXPECT_LE(stamps.back(), 31);
+    EXPECT_EQ(Probe(output.toStdString()).decodeErrors, 0);
+}
+
+TEST_F(RealCutSplitTest, CancelDuringPart2OfASplitLeavesBothFilesClosedAndPlayable) {
+    frmMain& w = OpenClip(Clip());
+    AtFrame(50, [this] { window->cmdCancel->click(); });
+    const QString first = Output("part1.avi"), second = Output("part2.avi");
+    SetMarks(40, 10);
+    w.EdOutFile->setText(first);
+    w.EdOutFile2->setText(second);
+    w.cmdSplit->click();
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(21)});
+    ExpectStretch(first, 1, 39);
+    const std::vector<int> stamps = DecodeStamps(second.toStdString());
+    ASSERT_GE(stamps.size(), 11u);
+    EXPECT_EQ(stamps, Range(40, stamps.back()));
+    EXPECT_LE(stamps.back(), 52);
+    EXPECT_EQ(Probe(second.toStdString()).decodeErrors, 0);
+}
+
+TEST_F(RealCutSplitTest, AnUnwritableFolderGivesTheWritersReasonThenMessage1) {
+    frmMain& w = OpenClip(Clip());
+    const QString blocked = Output("not-a-folder");
+    {
+        QFile file(blocked);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));  // a file where the folder should be
+    }
+    Cut(10, 30, blocked + "/cut.avi");
+    const QStringList messages = platform.MessageTexts();
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_TRUE(messages[0].contains("not-a-folder")) << messages[0].toStdString();
+    EXPECT_EQ(messages[1], Message(1) + " " + messages[0]);
+
+    // The window is usable again: the next cut to a good place works.
+    EXPECT_TRUE(w.cmdCut->isEnabled());
+    EXPECT_TRUE(w.cmdOptMPEG->isEnabled());
+    EXPECT_TRUE(w.sldThum->isEnabled());
+    EXPECT_EQ(w.SliderTimePosition1->Value(), 10);
+    platform.messages.clear();
+    const QString output = Output("after.avi");
+    Cut(10, 30, output);
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+    ExpectStretch(output, 10, 30);
+}
+
+TEST_F(RealCutSplitTest, ClosingTheWindowDuringACutLeavesTheOutputClosedAndPlayable) {
+    OpenClip(Clip());
+    AtFrame(25, [this] { window->close(); });
+    const QString output = Output("closed.avi");
+    Cut(10, 70, output);
+    EXPECT_EQ(platform.MessageTexts(), QStringList{Message(21)});
+    EXPECT_FALSE(window->isVisible());
+    window.reset();  // the engine objects were released when the window closed
+    const std::vector<int> stamps = DecodeStamps(output.toStdString());
+    ASSERT_GE(stamps.size(), 16u);
+    EXPECT_EQ(stamps, Range(10, stamps.back()));
+    EXPECT_EQ(Probe(output.toStdString()).decodeErrors, 0);
+}
+
+}  // namespace
+}  // namespace trimora::test
