@@ -37,7 +37,7 @@ frmAbout::frmAbout(QWidget* owner) : QDialog(owner) {
     PlaceTwips(Label1, 360, 990, 5580, 300);
     PlaceTwips(Label3, 360, 1380, 5580, 600);
     PlaceTwips(Label4, 360, 2100, 5580, 300);
-    PlaceTwips(cmdOK, 4950, 2625, 1200, 420);
+    PlaceTwips(cmdOK, 4740, 2520, 1200, 420);  // the same 24-pixel margin as the labels
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
     Form_Load();
 }
