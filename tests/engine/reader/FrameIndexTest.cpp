@@ -39,9 +39,11 @@ TEST(FrameIndex, DecodeSlotsOnlyWithBPicturesAsAviStoresThem) {
     EXPECT_EQ(index.StartPacketFor(6), 0);
     EXPECT_EQ(index.StartPacketFor(8), 7);
     EXPECT_EQ(index.StartPacketFor(11), 7);
-    EXPECT_EQ(index.Recognise(900, kNone, true), 7);
-    EXPECT_EQ(index.Recognise(900, kNone, false), std::nullopt);
-    EXPECT_EQ(index.Recognise(100, kNone, true), 0);
+    EXPECT_EQ(index.Recognise(900, kNone, kNone, true), 7);
+    EXPECT_EQ(index.Recognise(900, kNone, kNone, false), std::nullopt);
+    EXPECT_EQ(index.Recognise(100, kNone, kNone, true), 0);
+    // Without a position, by decode time.
+    EXPECT_EQ(index.Recognise(-1, 7, kNone, true), 7);
 }
 
 TEST(FrameIndex, ProgramStreamGapsAndAnOpenGroup) {
@@ -64,6 +66,10 @@ TEST(FrameIndex, ProgramStreamGapsAndAnOpenGroup) {
     EXPECT_EQ(index.StartPacketFor(6), 0);
     EXPECT_EQ(index.StartPacketFor(7), 4);
     EXPECT_EQ(index.StartPacketFor(10), 4);
+    // A program stream read from a new byte position gives the keyframe neither a position nor
+    // a decode time, only its presentation time.
+    EXPECT_EQ(index.Recognise(-1, kNone, 1 * t, true), 0);
+    EXPECT_EQ(index.Recognise(-1, kNone, 2 * t, true), std::nullopt);
 }
 
 TEST(FrameIndex, TimesAtTheEdgesOfFrames) {

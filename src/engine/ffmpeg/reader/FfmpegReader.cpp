@@ -20,6 +20,9 @@ namespace {
 constexpr size_t kCacheBytes = 160u << 20;
 // Decoding this many frames forward is taken to cost about as much as a seek.
 constexpr int32_t kSeekCostFrames = 8;
+// Frames before a seek's target kept for later: a few after a jump, as many as fit while the
+// user steps backwards (each step back would otherwise decode from the keyframe again).
+constexpr int32_t kFramesKeptAfterJump = 2;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -155,6 +158,7 @@ void FfmpegReader::Close() {
     cache_.Clear();
     info_ = Info();
     current_ = 0;
+    lastDelivered_ = 0;
     dropRemaining_ = 0;
     audioPositionMs_ = 0;
 }
@@ -163,7 +167,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
     Close();
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path file = fs::u8path(path);
+    const fs::path file(path);  // paths are UTF-8, the native encoding here
     if (path.empty() || !fs::exists(file, error)) throw EngineError("The file " + Quoted(path) + " does not exist.");
     if (!fs::is_regular_file(file, error)) throw EngineError(Quoted(path) + " is not a file.");
     const auto fileSize = fs::file_size(file, error);
@@ -365,12 +369,14 @@ bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
 
 int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out) {
     if (!DecodeForwardIsCheaper(wanted)) video_.StartAt(index_.StartPacketFor(wanted));
-    // Frames decoded on the way to the target are kept when they fit in the cache: stepping
-    // back from the target asks for them next.
+    // Frames decoded on the way to the target are kept in the cache: stepping back from the
+    // target asks for them next.
     const size_t frameBytes = sizeof(FrameHeader) +
                               static_cast<size_t>(std::max(0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P,
                                                                                        info_.width, info_.height, 1)));
-    const int32_t keep = static_cast<int32_t>(std::min<size_t>(cache_.Capacity(frameBytes), 100000));
+    const bool steppingBack = wanted < lastDelivered_ && wanted >= lastDelivered_ - 3;
+    const int32_t keep = steppingBack ? static_cast<int32_t>(std::min<size_t>(cache_.Capacity(frameBytes), 100000))
+                                      : kFramesKeptAfterJump;
     for (;;) {
         int32_t number = 0;
         const AVFrame* picture = video_.Next(number);
@@ -391,6 +397,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
             *out = Pack(*picture, number);
             cache_.Store(number, *out);
         }
+        lastDelivered_ = number;
         return number;
     }
 }
@@ -413,6 +420,7 @@ void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     if (const FrameData* cached = cache_.Find(wanted)) {
         if (copy) frame = *cached;
         current_ = wanted;
+        lastDelivered_ = wanted;
         return;
     }
     const int32_t got = DecodeUntil(wanted, dropping, copy ? &frame : nullptr);

@@ -84,6 +84,7 @@ private:
     AudioDecoder audio_;
     FrameCache cache_;
     int32_t current_ = 0;        // the frame delivered last
+    int32_t lastDelivered_ = 0;  // the frame handed out last, to tell steps back from jumps
     int32_t dropRemaining_ = 0;  // reads announced as thrown away
     int32_t audioPositionMs_ = 0;
 };

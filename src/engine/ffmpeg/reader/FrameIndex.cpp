@@ -47,17 +47,19 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
         durationMs_ = static_cast<int32_t>(std::llround(((frameTimes_.back() - zero_) * tick_ + frameSeconds_) * 1000));
 
     orderKey_ = std::move(order);
-    std::unordered_map<int64_t, int> posUses, dtsUses;
+    std::unordered_map<int64_t, int> posUses, dtsUses, ptsUses;
     for (size_t i = 0; i < packets_.size(); ++i) {
         if (!packets_[i].key) continue;
         keyPackets_.push_back(static_cast<int64_t>(i));
         if (packets_[i].pos >= 0) ++posUses[packets_[i].pos];
         if (packets_[i].dts != kNoTime) ++dtsUses[packets_[i].dts];
+        if (packets_[i].pts != kNoTime) ++ptsUses[packets_[i].pts];
     }
     for (int64_t k : keyPackets_) {
         const PacketEntry& e = Packet(k);
         if (e.pos >= 0 && posUses[e.pos] == 1) keyByPos_[e.pos] = k;
         if (e.dts != kNoTime && dtsUses[e.dts] == 1) keyByDts_[e.dts] = k;
+        if (e.pts != kNoTime && ptsUses[e.pts] == 1) keyByPts_[e.pts] = k;
     }
 }
 
@@ -153,13 +155,15 @@ int64_t FrameIndex::StartPacketFor(int32_t frame) const {
     return 0;
 }
 
-std::optional<int64_t> FrameIndex::Recognise(int64_t pos, int64_t dts, bool key) const {
+std::optional<int64_t> FrameIndex::Recognise(int64_t pos, int64_t dts, int64_t pts, bool key) const {
     if (packets_.empty()) return std::nullopt;
     if (key) {
         if (pos >= 0) {
             if (auto it = keyByPos_.find(pos); it != keyByPos_.end()) return it->second;
         } else if (dts != kNoTime) {
             if (auto it = keyByDts_.find(dts); it != keyByDts_.end()) return it->second;
+        } else if (pts != kNoTime) {
+            if (auto it = keyByPts_.find(pts); it != keyByPts_.end()) return it->second;
         }
     }
     if (pos >= 0 && pos == packets_.front().pos) return 0;

@@ -56,8 +56,9 @@ public:
     // the last keyframe at or before it in both decode and presentation order.
     int64_t StartPacketFor(int32_t frame) const;
     // Which packet a packet read after a seek is, recognised among keyframes (and the first
-    // packet) by byte position, or by decode time where positions are unknown.
-    std::optional<int64_t> Recognise(int64_t pos, int64_t dts, bool key) const;
+    // packet) by byte position, or by its times where the position is unknown (a program
+    // stream read from a new position).
+    std::optional<int64_t> Recognise(int64_t pos, int64_t dts, int64_t pts, bool key) const;
 
 private:
     void InferMissingTimes(std::vector<int64_t>& order, std::vector<int64_t>& times) const;
@@ -71,6 +72,7 @@ private:
     std::vector<int64_t> keyPackets_;       // decode indexes of keyframes, ascending
     std::unordered_map<int64_t, int64_t> keyByPos_;
     std::unordered_map<int64_t, int64_t> keyByDts_;
+    std::unordered_map<int64_t, int64_t> keyByPts_;
     double tick_ = 0;                       // seconds per time base tick
     double frameSeconds_ = 0.04;
     int64_t zero_ = 0;

@@ -51,7 +51,9 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
     const PacketEntry& first = index_->Packet(0);
     AVFormatContext* in = input_.get();
     const int s = stream_->index;
-    const int64_t targetTime = target.dts != PacketEntry::kNoTime ? target.dts : target.pts;
+    // The presentation time where there is one: demuxers that index decode times shifted by the
+    // reordering delay land a whole group early when asked for a keyframe's decode time.
+    const int64_t targetTime = target.pts != PacketEntry::kNoTime ? target.pts : target.dts;
     const int64_t firstTime = first.dts != PacketEntry::kNoTime ? first.dts : first.pts;
     const int64_t second = av_rescale_q(1, AVRational{1, 1}, stream_->time_base);
     constexpr int kLast = 3;
@@ -98,7 +100,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
                 continue;
             }
             if (nextPacket_ < 0) {
-                const auto known = index_->Recognise(p->pos, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0);
+                const auto known = index_->Recognise(p->pos, p->dts, p->pts, (p->flags & AV_PKT_FLAG_KEY) != 0);
                 if (!known) {
                     av_packet_unref(p);
                     continue;
@@ -133,7 +135,7 @@ bool VideoDecoder::ReadPacket() {
             continue;
         }
         if (nextPacket_ < 0) {
-            const auto known = index_->Recognise(p->pos, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0);
+            const auto known = index_->Recognise(p->pos, p->dts, p->pts, (p->flags & AV_PKT_FLAG_KEY) != 0);
             if (!known) {
                 av_packet_unref(p);
                 continue;
