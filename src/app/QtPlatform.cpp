@@ -32,7 +32,12 @@ std::optional<FileDialogAnswer> QtPlatform::ShowFileDialog(QWidget* owner, const
     for (const FilterRow& row : ParseFilter(request.filter)) {
         QString patterns = row.patterns;
         patterns.replace(';', ' ');
-        filters << row.description.trimmed() + " (" + patterns.simplified() + ")";
+        // The dialog reads a row's patterns from its last brackets: show the row's own patterns
+        // there, once.
+        QString description = row.description.trimmed();
+        if (description.endsWith(')') && description.contains('('))
+            description = description.left(description.lastIndexOf('(')).trimmed();
+        filters << description + " (" + patterns.simplified() + ")";
     }
     dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())

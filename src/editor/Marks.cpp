@@ -23,6 +23,29 @@ void PlaceThumb(const Mark& m) {
 int32_t ValueOfThumb(const Mark& m) {
     return ThumbValue(m.thumb->Left(), m.track->Left(), m.track->Width(), m.thumb->Width(), m.slider->Max());
 }
+
+// One step of a thumb drag: the thumb follows the mouse, is pinned at either end of its track
+// (which ends the drag), and its place becomes the mark. Returns the grab point to keep.
+template <typename Release>
+int16_t DragStep(frmMain& window, const Mark& m, float x, int16_t grabX, Release release) {
+    const float dx = x - grabX;
+    QCoreApplication::processEvents();
+    m.thumb->SetLeft(m.thumb->Left() + dx);
+    window.RepaintWindow();
+    if (m.thumb->Left() < m.track->Left()) {
+        m.thumb->SetLeft(m.track->Left());
+        m.thumb->setEnabled(false);
+        release();
+    }
+    const float limit = m.track->Left() + m.track->Width() - m.thumb->Width();
+    if (limit < m.thumb->Left()) {
+        m.thumb->SetLeft(limit);
+        m.thumb->setEnabled(false);
+        release();
+    }
+    m.slider->SetValue(ValueOfThumb(m));
+    return RoundToInt16(x - dx);
+}
 }  // namespace
 
 QString frmMain::MarksLabelText(const char* suffix) {
@@ -44,47 +67,15 @@ void frmMain::sldThum2_MouseDown(int, int, float x, float) {
 
 void frmMain::sldThum_MouseMove(int button, int shift, float x, float) {
     if (!MoveShape) return;
-    const Mark m{sldThum, sldBack, SliderTimePosition1};
-    const float dx = x - MoveShapeXOld;
-    QCoreApplication::processEvents();
-    m.thumb->SetLeft(m.thumb->Left() + dx);
-    RepaintWindow();
-    if (m.thumb->Left() < m.track->Left()) {
-        m.thumb->SetLeft(m.track->Left());
-        m.thumb->setEnabled(false);
-        sldThum_MouseUp(button, shift, 0, 0);
-    }
-    const float limit = m.track->Left() + m.track->Width() - m.thumb->Width();
-    if (limit < m.thumb->Left()) {
-        m.thumb->SetLeft(limit);
-        m.thumb->setEnabled(false);
-        sldThum_MouseUp(button, shift, 0, 0);
-    }
-    m.slider->SetValue(ValueOfThumb(m));
-    MoveShapeXOld = RoundToInt16(x - dx);
+    MoveShapeXOld = DragStep(*this, {sldThum, sldBack, SliderTimePosition1}, x, MoveShapeXOld,
+                             [&] { sldThum_MouseUp(button, shift, 0, 0); });
     PlayPosition[1] = VideoFileIn1->CurrentVideoPosition();
 }
 
 void frmMain::sldThum2_MouseMove(int button, int shift, float x, float) {
     if (!MoveShape2) return;
-    const Mark m{sldThum2, sldBack2, SliderTimePosition2};
-    const float dx = x - MoveShapeXOld2;
-    QCoreApplication::processEvents();
-    m.thumb->SetLeft(m.thumb->Left() + dx);
-    RepaintWindow();
-    if (m.thumb->Left() < m.track->Left()) {
-        m.thumb->SetLeft(m.track->Left());
-        m.thumb->setEnabled(false);
-        sldThum2_MouseUp(button, shift, 0, 0);
-    }
-    const float limit = m.track->Left() + m.track->Width() - m.thumb->Width();
-    if (limit < m.thumb->Left()) {
-        m.thumb->SetLeft(limit);
-        m.thumb->setEnabled(false);
-        sldThum2_MouseUp(button, shift, 0, 0);
-    }
-    m.slider->SetValue(ValueOfThumb(m));
-    MoveShapeXOld2 = RoundToInt16(x - dx);
+    MoveShapeXOld2 = DragStep(*this, {sldThum2, sldBack2, SliderTimePosition2}, x, MoveShapeXOld2,
+                              [&] { sldThum2_MouseUp(button, shift, 0, 0); });
     PlayPosition[2] = VideoFileIn1->CurrentVideoPosition();
 }
 

@@ -1,0 +1,126 @@
+// Opening real files through the window on the real engine: the preview shows the stamped frame
+// each mark names, and bad inputs are refused with a clear message while the window stays usable.
+#include <QFile>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "support/RealWindowFixture.h"
+
+namespace trimora::test {
+namespace {
+
+class RealOpenInputTest : public RealWindowFixture {
+protected:
+    std::string StampedClip(const std::string& format = "avi", int frames = 30) {
+        ClipSpec spec;
+        spec.format = format;
+        spec.frames = frames;
+        spec.gop = 12;
+        return MakeClip(spec);
+    }
+};
+
+TEST_F(RealOpenInputTest, MarksShowTheStampedFramesTheyName) {
+    frmMain& w = Load();
+    w.OpenInputFile(QString::fromStdString(StampedClip("mpeg2", 40)));
+    ASSERT_TRUE(w.FileLoaded) << platform.MessageTexts().join("; ").toStdString();
+    EXPECT_EQ(w.SliderTimePosition1->Max(), 40);
+    EXPECT_EQ(ShownStamp(), 1);
+    for (int mark : {17, 40, 3, 39}) {
+        w.SliderTimePosition2->SetValue(mark);
+        EXPECT_EQ(ShownStamp(), mark);
+    }
+    QTest::mouseClick(w.cmdNextFrame2, Qt::LeftButton);
+    EXPECT_EQ(ShownStamp(), 40);
+    QTest::mouseClick(w.cmdNextFrame2, Qt::LeftButton);
+    EXPECT_EQ(ShownStamp(), 1);
+    QTest::mouseClick(w.cmdPrevFrame, Qt::LeftButton);
+    EXPECT_EQ(ShownStamp(), 40);
+    EXPECT_TRUE(platform.messages.empty());
+}
+
+TEST_F(RealOpenInputTest, InformationShowsWhatTheReaderReports) {
+    frmMain& w = Load();
+    w.OpenInputFile(QString::fromStdString(StampedClip("avi", 25)));
+    ASSERT_TRUE(w.FileLoaded);
+    EXPECT_TRUE(w.EdInfoVideo->Text().contains("\t25\r\n")) << w.EdInfoVideo->Text().toStdString();
+    EXPECT_TRUE(w.EdInfoVideo->Text().endsWith("\t176*144"));
+    EXPECT_TRUE(w.EdInfoAudio->Text().contains("\t48000\r\n"));
+    EXPECT_TRUE(w.EdInfoAudio->Text().endsWith("\t2"));
+}
+
+TEST_F(RealOpenInputTest, PathsWithSpacesDotsAndLettersBeyondAsciiOpen) {
+    frmMain& w = Load();
+    const QString folder = Folder("my.videos/Vidéos d'été");
+    const QString path = folder + "/clip ünïcode.v1.avi";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(StampedClip()), path));
+    w.OpenInputFile(path);
+    ASSERT_TRUE(w.FileLoaded) << platform.MessageTexts().join("; ").toStdString();
+    EXPECT_EQ(w.EdOutFile->text(), folder + "/clip ünïcode.v1_1.avi");
+    EXPECT_EQ(ShownStamp(), 1);
+}
+
+TEST_F(RealOpenInputTest, BadInputsAreRefusedWithAMessageAndTheWindowStaysUsable) {
+    frmMain& w = Load();
+    const QString folder = Folder("bad");
+    const QString zero = folder + "/empty.avi";
+    QFile(zero).open(QIODevice::WriteOnly);
+    const QString noise = folder + "/noise.avi";
+    {
+        std::ofstream out(noise.toStdString(), std::ios::binary);
+        for (int i = 0; i < 200000; ++i) out.put(static_cast<char>((i * 7919) % 251));
+    }
+    const QString half = folder + "/half.avi";
+    {
+        const std::string clip = StampedClip("avi", 50);
+        const auto size = std::filesystem::file_size(clip);
+        QFile::copy(QString::fromStdString(clip), half);
+        std::filesystem::resize_file(half.toStdString(), size / 2);
+    }
+    ClipSpec soundOnly;
+    soundOnly.format = "mpeg1";
+    const QString audioOnly = folder + "/song.mpg";
+    RunCommand("ffmpeg -v error -y -f lavfi -i sine=d=1 -c:a mp2 " + ShellQuote(audioOnly.toStdString()));
+
+    for (const QString& path : {folder + "/missing.avi", zero, noise, audioOnly}) {
+        platform.messages.clear();
+        w.OpenInputFile(path);
+        ASSERT_EQ(platform.messages.size(), 1u) << path.toStdString();
+        EXPECT_FALSE(platform.messages[0].first.trimmed().isEmpty());
+        EXPECT_EQ(platform.messages[0].second, MessageIcon::Critical);
+        EXPECT_FALSE(w.FileLoaded) << path.toStdString();
+        EXPECT_EQ(w.txtFile->text(), w.GetFromINI("frmMain", "6"));
+    }
+    EXPECT_EQ(platform.messages[0].first, w.Messages[25]);  // the sound-only file
+
+    // A file cut in half either opens with what it holds or is refused; nothing crashes.
+    platform.messages.clear();
+    w.OpenInputFile(half);
+    if (w.FileLoaded) {
+        const int frames = w.SliderTimePosition1->Max();
+        w.SliderTimePosition1->SetValue(frames);
+        EXPECT_EQ(ShownStamp(), frames);
+    }
+
+    // The window still opens a good file afterwards.
+    w.OpenInputFile(QString::fromStdString(StampedClip()));
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_EQ(ShownStamp(), 1);
+}
+
+TEST_F(RealOpenInputTest, FailedOpenReturnsToThePreviousInput) {
+    frmMain& w = Load();
+    const QString good = QString::fromStdString(StampedClip());
+    w.OpenInputFile(good);
+    w.SliderTimePosition1->SetValue(12);
+    w.OpenInputFile(Folder("x") + "/missing.avi");
+    EXPECT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.txtFile->text(), good);
+    EXPECT_EQ(w.SliderTimePosition1->Value(), 1);
+    EXPECT_EQ(ShownStamp(), 1);
+}
+
+}  // namespace
+}  // namespace trimora::test

@@ -1,0 +1,187 @@
+// The language list, captions and messages on the scripted engine.
+#include <QFile>
+#include <QImage>
+#include <QTest>
+
+#include "settings/CRegister.h"
+#include "support/WindowFixture.h"
+
+namespace trimora::test {
+namespace {
+
+const char* const kKeyPath = "Software\\Corvale\\Framewise Settings";
+
+class CaptionsTest : public WindowFixture {
+protected:
+    void SetUp() override {
+        WindowFixture::SetUp();
+        RemoveLanguages();
+    }
+    // A language file whose every text is "<prefix> <key>", with a picture unless told otherwise.
+    void WriteLanguage(const QString& name, const QString& prefix, bool picture = true) {
+        QFile file(programFolder + "/Languages/" + name + ".ini");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        QByteArray text = "[frmMain]\r\n";
+        for (int key = 0; key <= 31; ++key) {
+            QString value = prefix + " " + QString::number(key);
+            if (key == 27) value = "-1 " + prefix + " zoom";
+            if (key == 28) value = "0 " + prefix + " shrink";
+            text += QString("%1=%2\r\n").arg(key).arg(value).toUtf8();
+        }
+        text += "[MSGX]\r\n";
+        for (int key = 0; key <= 29; ++key) text += QString("%1=%2 message %1\r\n").arg(key).arg(prefix).toUtf8();
+        file.write(text);
+        if (picture) {
+            QImage flag(24, 16, QImage::Format_RGB888);
+            flag.fill(Qt::red);
+            flag.save(programFolder + "/Languages/" + name + ".bmp", "BMP");
+        }
+    }
+    void StoreLanguage(const std::string& name) {
+        CRegister().REGSaveSetting(HKEY_LOCAL_MACHINE, kKeyPath, "Lang", name);
+    }
+    std::string StoredLanguage() {
+        return CRegister().REGGetSetting(HKEY_LOCAL_MACHINE, kKeyPath, "Lang", "none");
+    }
+    void Choose(const QString& language) {
+        window->LstLang->setCurrentIndex(window->LstLang->findText(language));
+        window->LstLang_Click();
+    }
+};
+
+TEST_F(CaptionsTest, LanguageFilesGiveEntriesWithPicturesAndTheStoredOneIsSelected) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    StoreLanguage("German");
+    frmMain& w = Load();
+    ASSERT_EQ(w.LstLang->count(), 2);
+    EXPECT_EQ(w.LstLang->itemText(0), "English");
+    EXPECT_EQ(w.LstLang->itemText(1), "German");
+    EXPECT_FALSE(w.LstLang->itemIcon(0).isNull());
+    EXPECT_FALSE(w.LstLang->itemIcon(1).isNull());
+    EXPECT_EQ(w.LstLang->currentText(), "German");
+    EXPECT_EQ(w.windowTitle(), "DE 0");
+    EXPECT_EQ(w.cmdCut->text(), "DE 9");
+    EXPECT_EQ(w.Messages[21], "DE message 21");
+}
+
+TEST_F(CaptionsTest, StoredNameDifferingInCaseSelectsTheFirstEntry) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    StoreLanguage("german");
+    frmMain& w = Load();
+    EXPECT_EQ(w.LstLang->currentIndex(), 0);
+    EXPECT_EQ(w.CurLang, "german");  // the texts are looked up under the stored name
+}
+
+TEST_F(CaptionsTest, LanguageWithoutPictureStillAppears) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("Klingon", "KL", false);
+    frmMain& w = Load();
+    ASSERT_EQ(w.LstLang->count(), 2);
+    EXPECT_EQ(w.LstLang->itemText(1), "Klingon");
+    EXPECT_FALSE(w.LstLang->itemIcon(1).isNull());
+}
+
+TEST_F(CaptionsTest, ChoosingALanguageAppliesAndStoresItEvenWhenAlreadySelected) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    frmMain& w = Load();
+    Choose("German");
+    EXPECT_EQ(w.cmdExit->text(), "DE 26");
+    EXPECT_EQ(StoredLanguage(), "German");
+    // Edit the file, then choose the selected entry again: texts reload, the value is written again.
+    WriteLanguage("German", "DE2");
+    StoreLanguage("something else");
+    Choose("German");
+    EXPECT_EQ(w.cmdExit->text(), "DE2 26");
+    EXPECT_EQ(StoredLanguage(), "German");
+    // A new window (the next start) comes up in the chosen language.
+    window.reset();
+    engine.files.clear();
+    EXPECT_EQ(Load().cmdExit->text(), "DE2 26");
+}
+
+TEST_F(CaptionsTest, EmptyLanguageFileShowsDefaultEverywhere) {
+    QFile(programFolder + "/Languages/English.ini").open(QIODevice::WriteOnly);
+    frmMain& w = Load();
+    EXPECT_EQ(w.windowTitle(), "Default");
+    for (QGroupBox* frame : {w.FrameInputFile, w.FrameCutEditor, w.FrameOutputFile, w.FrameVideoInfo,
+                             w.FrameConvertTo, w.FrameOptVideoAvi, w.FrameOptAudioAvi, w.FrameOptVideoMpeg,
+                             w.FrameOptAudioMpeg, w.FrameOptVersionMpeg, w.FrameOptVideoWMV})
+        EXPECT_EQ(frame->title(), "Default") << frame->objectName().toStdString();
+    for (QPushButton* button : {w.cmdSavePictureAs, w.cmdCut, w.cmdSplit, w.cmdCancel, w.btnConfigureVideoCodec,
+                                w.cmdHelp, w.cmdExit, w.cmdPlayStop})
+        EXPECT_EQ(button->text(), "Default") << button->objectName().toStdString();
+    for (SkinLabel* label : {w.lblVideoInfo, w.lblAudioInfo, w.lblLang, w.lblFrameRate, w.lblFrameRate2,
+                             w.lblVideoBitrate, w.lblChannels, w.lblChannels2, w.lblAudioBitrate, w.lblAVICodec,
+                             w.lblSldNo})
+        EXPECT_EQ(label->Caption(), "Default") << label->objectName().toStdString();
+    EXPECT_EQ(w.cmbVideoSize->itemText(0), "Default");
+    EXPECT_EQ(w.cmbVideoSize->itemText(1), "Default");
+    EXPECT_EQ(w.txtFile->text(), "Default");
+    EXPECT_EQ(w.EdOutFile->text(), "Default");
+    EXPECT_EQ(w.EdOutFile2->text(), "Default");
+    for (const QString& message : w.Messages) EXPECT_EQ(message, "Default");
+    // Rows 0 and 1 no longer begin with a number: both select mode 0.
+    w.SelectRow(w.cmbVideoSize, 0);
+    EXPECT_EQ(engine.view->sizeMode, 0);
+}
+
+TEST_F(CaptionsTest, LanguageChangeKeepsTheChosenContainer) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    frmMain& w = Load();
+    QTest::mouseClick(w.cmdOptMPEG, Qt::LeftButton);
+    Choose("German");
+    EXPECT_EQ(w.CurOutFormat, 1);
+    EXPECT_TRUE(w.cmdOptMPEG->font().bold());
+    EXPECT_FALSE(w.cmdOptAVI->font().bold());
+    EXPECT_TRUE(w.FrameOptVideoMpeg->isVisibleTo(&w));
+    EXPECT_TRUE(w.FrameOptVersionMpeg->isVisibleTo(&w));
+    EXPECT_FALSE(w.FrameOptVideoAvi->isVisibleTo(&w));
+    EXPECT_FALSE(w.FrameOptVideoWMV->isVisibleTo(&w));
+    EXPECT_EQ(w.FrameOptVideoMpeg->title(), "DE 14");
+}
+
+TEST_F(CaptionsTest, WithAnInputOpenTheComposedTextsFollowTheLanguage) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    frmMain& w = Load();
+    Open("/videos/clip.avi");
+    w.SliderTimePosition2->SetValue(42);
+    Choose("German");
+    EXPECT_EQ(w.LabelS->Caption(), "DE message 91#: 1\rDE message 92#: 42\rDE message 24");
+    EXPECT_EQ(w.LabelT->Caption(), "DE message 22\r4000 DE message 8\rDE message 23\r100");
+    EXPECT_EQ(w.sldThum2->toolTip(), "DE message 9:42");
+    EXPECT_TRUE(w.EdInfoVideo->Text().startsWith("DE message 10\tFake Video\r\nDE message 11\t4000"));
+    EXPECT_TRUE(w.EdInfoAudio->Text().contains("DE message 16\t48000"));
+    EXPECT_EQ(w.EdOutFile->text(), "/videos/clip_1.avi");
+    EXPECT_EQ(w.EdOutFile2->text(), "/videos/clip_2.avi");
+    EXPECT_EQ(w.txtFile->text(), "/videos/clip.avi");
+}
+
+TEST_F(CaptionsTest, WithoutAnInputTheFileBoxesTakeTheNewPrompts) {
+    WriteLanguage("English", "EN");
+    WriteLanguage("German", "DE");
+    frmMain& w = Load();
+    Choose("German");
+    EXPECT_EQ(w.txtFile->text(), "DE 6");
+    EXPECT_EQ(w.EdOutFile->text(), "DE 8");
+    EXPECT_EQ(w.EdOutFile2->text(), "DE 8");
+}
+
+TEST_F(CaptionsTest, ShippedLanguagesAllLoadWithoutDefaults) {
+    CopyLanguages();
+    frmMain& w = Load();
+    ASSERT_GE(w.LstLang->count(), 4);
+    for (int i = 0; i < w.LstLang->count(); ++i) {
+        Choose(w.LstLang->itemText(i));
+        EXPECT_NE(w.windowTitle(), "Default");
+        for (const QString& message : w.Messages) EXPECT_NE(message, "Default") << w.CurLang.toStdString();
+        EXPECT_NE(w.cmdPlayStop->text(), "Default");
+    }
+}
+
+}  // namespace
+}  // namespace trimora::test
