@@ -1,0 +1,233 @@
+// The cut as the user runs it: a real main window on the real engine (offscreen, the preview
+// drawn for every frame) cuts a 20 s stretch of a 720p H.264 clip into AVI (MPEG-4 Part 2 +
+// PCM), MPEG-2 and Windows Media, and the ffmpeg command re-encodes the same frames with the same
+// codecs and bit rates in the same run. Prints each time, the ratio ffmpeg time / our time
+// (above 1.0: we are faster) and the peak memory of both. Run by hand:
+//   bench_cut [stretch seconds]
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/frmMain.h"
+#include "support/FakeEngine.h"
+#include "support/TestClips.h"
+
+namespace {
+
+using namespace trimora;
+
+constexpr int kFps = 25;
+constexpr int kFirstFrame = 101;  // the stretch starts 4 s into the clip
+
+struct Target {
+    const char* name;
+    const char* extension;
+    std::function<void(frmMain&)> choose;
+    std::string ffmpegOptions;  // what the writer does for this choice, as ffmpeg options
+};
+
+long PeakKilobytes(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss;
+}
+
+// The same copy without the window's share: the reader and the writer alone, interleaved as the
+// job interleaves them, with no preview, marks, repaints or event processing.
+double RunEngineOnly(const std::string& clip, const QString& programFolder, const Target& target,
+                     const QString& output, int seconds) {
+    test::FakePlatform platform;
+    const auto engine = CreateRealEngineFactory();
+    frmMain window(*engine, platform, programFolder);
+    window.Form_Load();
+    window.OpenInputFile(QString::fromStdString(clip));
+    if (!window.FileLoaded) return 0;
+    target.choose(window);
+    MediaFile& in = *window.VideoFileIn1;
+    MediaFile& out = *window.VideoFileOut;
+    const int last = kFirstFrame + seconds * kFps - 1;
+    const double endTime = static_cast<double>(last) / in.NumberOfFrames() * in.VideoDuration();
+    QElapsedTimer clock;
+    clock.start();
+    window.PrepareOutputFile(output);
+    in.SeekToFrame(kFirstFrame);
+    FrameData frame;
+    AudioBlock audio;
+    bool videoDone = false, audioDone = false;
+    while (!(videoDone && audioDone)) {
+        videoDone = videoDone || in.CurrentFrameNumber() >= last;
+        audioDone = audioDone || in.CurrentAudioPosition() >= endTime;
+        if (!videoDone && (in.CurrentVideoPosition() <= in.CurrentAudioPosition() || audioDone)) {
+            in.ReadNextVideoFrame(frame);
+            if (frame.empty()) videoDone = true;
+            else out.AppendVideoFrame(frame);
+        }
+        if (!audioDone && (in.CurrentVideoPosition() > in.CurrentAudioPosition() || videoDone)) {
+            in.ReadNextAudioBlock(2304, audio);
+            if (audio.empty()) audioDone = true;
+            else out.AppendAudioBlock(audio);
+        }
+    }
+    out.Close();
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    window.close();
+    return elapsed;
+}
+
+// Where a cycle's time goes on the UI thread: the same steps as the job, each timed alone over
+// `frames` frames of the stretch (reading, preview, repaints, moving the mark), without writing.
+void Breakdown(const std::string& clip, const QString& programFolder, int frames) {
+    test::FakePlatform platform;
+    const auto engine = CreateRealEngineFactory();
+    frmMain window(*engine, platform, programFolder);
+    window.Form_Load();
+    window.OpenInputFile(QString::fromStdString(clip));
+    if (!window.FileLoaded) return;
+    MediaFile& in = *window.VideoFileIn1;
+    QElapsedTimer clock;
+    auto measure = [&](const char* what, const std::function<void(int)>& step) {
+        in.SeekToFrame(kFirstFrame);
+        clock.start();
+        for (int i = 0; i < frames; ++i) step(i);
+        std::printf("| %s | %.2f ms |\n", what, static_cast<double>(clock.nsecsElapsed()) / 1e6 / frames);
+    };
+    std::printf("\n| step, per frame (%d frames) | time |\n|---|---|\n", frames);
+    FrameData frame;
+    AudioBlock audio;
+    measure("read the next video frame", [&](int) { in.ReadNextVideoFrame(frame); });
+    measure("read the next audio block (2304)", [&](int) { in.ReadNextAudioBlock(2304, audio); });
+    in.ReadNextVideoFrame(window.FrameData_);
+    measure("show the frame in the preview", [&](int) { window.VideoView1->ShowFrame(window.FrameData_); });
+    measure("repaint the window", [&](int) { window.RepaintWindow(); });
+    window.UpdatingSliders = true;
+    measure("move the travelling mark (its handler repaints)",
+            [&](int i) { window.SliderTimePosition1->SetValue(kFirstFrame + 1 + i); });
+    window.UpdatingSliders = false;
+    measure("process pending events", [&](int) { QCoreApplication::processEvents(); });
+    window.close();
+}
+
+double RunOurs(const std::string& clip, const QString& programFolder, const Target& target, const QString& output,
+               int seconds, bool& ok) {
+    test::FakePlatform platform;  // message boxes are recorded, never shown
+    const auto engine = CreateRealEngineFactory();
+    frmMain window(*engine, platform, programFolder);
+    window.Form_Load();
+    window.OpenInputFile(QString::fromStdString(clip));
+    ok = window.FileLoaded;
+    if (!ok) return 0;
+    target.choose(window);
+    window.SliderTimePosition1->SetValue(kFirstFrame);
+    window.SliderTimePosition2->SetValue(kFirstFrame + seconds * kFps - 1);
+    window.EdOutFile->setText(output);
+    platform.messages.clear();
+
+    QElapsedTimer clock;
+    clock.start();
+    window.cmdCut->click();
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    ok = platform.messages.size() == 1 && platform.messages[0].first == window.Messages[19];
+    if (!ok)
+        for (const auto& message : platform.messages) std::fprintf(stderr, "  message: %s\n", qPrintable(message.first));
+    window.close();
+    return elapsed;
+}
+
+// Runs the ffmpeg command under GNU time; gives its wall time and its peak memory (kB).
+double RunFfmpeg(const std::string& command, long& peakKb) {
+    std::string output;
+    QElapsedTimer clock;
+    clock.start();
+    const int status = test::RunCommand("/usr/bin/time -f 'peak %M' " + command + " 2>&1", &output);
+    const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    if (status != 0) std::fprintf(stderr, "  ffmpeg failed (%d): %s\n%s", status, command.c_str(), output.c_str());
+    const auto at = output.rfind("peak ");
+    peakKb = at == std::string::npos ? 0 : std::atol(output.c_str() + at + 5);
+    return elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+
+    QTemporaryDir temp;
+    setenv("TRIMORA_REGISTRY_DIR", (temp.path() + "/registry").toUtf8().constData(), 1);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp.path() + "/settings");
+    const QString programFolder = temp.path() + "/program";
+    QDir().mkpath(programFolder + "/Languages");
+    QFile::copy(QString(TRIMORA_SOURCE_DIR) + "/resources/Languages/English.ini", programFolder + "/Languages/English.ini");
+    QFile::copy(QString(TRIMORA_BIN_DIR) + "/trimora.skn", programFolder + "/trimora.skn");
+
+    test::ClipSpec spec;
+    spec.format = "mp4";  // H.264 + AAC
+    spec.width = 1280;
+    spec.height = 720;
+    spec.frames = (seconds + 8) * kFps;
+    spec.gop = 250;
+    std::fprintf(stderr, "making the %d s 720p H.264 clip...\n", seconds + 8);
+    const std::string clip = test::MakeClip(spec);
+    const long peakBeforeKb = PeakKilobytes(RUSAGE_SELF);
+
+    const std::vector<Target> targets = {
+        {"AVI (MPEG-4 Part 2 q3 + PCM)", "avi", [](frmMain&) {},
+         "-c:v mpeg4 -q:v 3 -c:a pcm_s16le -f avi"},
+        {"MPEG-2 (1150 kbit/s + MP2 128 kbit/s)", "mpeg",
+         [](frmMain& w) {
+             w.cmdOptMPEG->click();
+             w.rbMPEG2->setChecked(true);
+             w.SelectRow(w.cmbFramerateMPEG, 2);  // 25.00, the clip's rate
+         },
+         "-c:v mpeg2video -b:v 1150k -maxrate 2300k -bufsize 1835008 -g 12 -bf 2 -c:a mp2 -b:a 128k -f vob"},
+        {"Windows Media (WMV8 2000 kbit/s + WMA2 128 kbit/s)", "wmv", [](frmMain& w) { w.cmdOptWMV->click(); },
+         "-c:v wmv2 -b:v 2000k -g 50 -c:a wmav2 -b:a 128k -f asf"},
+    };
+
+    std::printf("cut of %d s (frames %d-%d) of a 1280x720 25 fps H.264 + AAC clip\n\n", seconds, kFirstFrame,
+                kFirstFrame + seconds * kFps - 1);
+    std::printf("| output | Trimora | ffmpeg | ratio (ffmpeg / Trimora) | reader + writer alone |\n"
+                "|---|---|---|---|---|\n");
+    bool allOk = true;
+    long ffmpegPeak = 0;
+    for (const Target& target : targets) {
+        const QString ours = temp.path() + "/ours." + target.extension;
+        bool ok = false;
+        const double ourTime = RunOurs(clip, programFolder, target, ours, seconds, ok);
+        allOk = allOk && ok;
+        const std::string command = "ffmpeg -v error -nostdin -y -ss " + std::to_string((kFirstFrame - 1) / kFps) +
+                                    " -i " + test::ShellQuote(clip) + " -t " + std::to_string(seconds) + " -r " +
+                                    std::to_string(kFps) + " " + target.ffmpegOptions + " " +
+                                    test::ShellQuote(temp.path().toStdString() + "/ffmpeg." + target.extension);
+        long ffmpegPeakKb = 0;
+        if (std::getenv("BENCH_CUT_ONLY_OURS")) {
+            std::printf("| %s | %.2f s |\n", target.name, ourTime);
+            continue;
+        }
+        const double ffmpegTime = RunFfmpeg(command, ffmpegPeakKb);
+        ffmpegPeak = std::max(ffmpegPeak, ffmpegPeakKb);
+        const double engineTime =
+            RunEngineOnly(clip, programFolder, target, temp.path() + "/engine." + target.extension, seconds);
+        std::printf("| %s | %.2f s | %.2f s | %.2f | %.2f s |\n", target.name, ourTime, ffmpegTime,
+                    ffmpegTime / ourTime, engineTime);
+        std::fprintf(stderr, "  %s\n", command.c_str());
+        std::fflush(stdout);
+    }
+    if (std::getenv("BENCH_CUT_BREAKDOWN")) Breakdown(clip, programFolder, 100);
+    std::printf("\npeak memory: Trimora process %.0f MB (%.0f MB before the cuts), ffmpeg %.0f MB\n",
+                PeakKilobytes(RUSAGE_SELF) / 1024.0, peakBeforeKb / 1024.0, ffmpegPeak / 1024.0);
+    return allOk ? 0 : 1;
+}
