@@ -137,6 +137,11 @@ InfoBox::InfoBox(QWidget* parent) : QPlainTextEdit(parent) {
 }
 void InfoBox::SetText(const QString& text) {
     text_ = text;
+    // Values line up one tab stop after the widest label, whatever the language.
+    int widest = 0;
+    for (const QString& line : ForDisplay(text).split('\n'))
+        widest = std::max(widest, fontMetrics().horizontalAdvance(line.section('\t', 0, 0)));
+    setTabStopDistance(widest + fontMetrics().horizontalAdvance("  "));
     setPlainText(ForDisplay(text));
 }
 

@@ -242,8 +242,8 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::LayoutControls() {
-    resize(820, 548);
-    setMinimumSize(820, 548);
+    resize(900, 548);
+    setMinimumSize(900, 548);
 
     PlaceTwips(FrameCutEditor, 120, 120, 6900, 7980);
     PlaceTwips(VideoView1Widget, 210, 300, 5745, 3480);
@@ -275,82 +275,82 @@ void frmMain::LayoutControls() {
     PlaceTwips(cmdPlayStop, 120, 600, 1080, 375);
     PlaceTwips(cmbPlaySld, 1260, 600, 900, 375);
     PlaceTwips(LabelT, 120, 1110, 2040, 2000);
-    PlaceTwips(Frame4, 2460, 4620, 2400, 3240);
-    PlaceTwips(cmdSavePictureAs, 120, 300, 2160, 375);
-    PlaceTwips(LabelS, 120, 810, 2160, 2300);
-    PlaceTwips(Frame3, 4920, 4620, 1860, 3240);
-    PlaceTwips(SkinLabel1, 120, 300, 1620, 255);
-    PlaceTwips(cmbVideoSize, 120, 600, 1620, 375);
+    PlaceTwips(Frame4, 2460, 4620, 2040, 3240);
+    PlaceTwips(cmdSavePictureAs, 120, 300, 1800, 375);
+    PlaceTwips(LabelS, 120, 810, 1800, 2300);
+    PlaceTwips(Frame3, 4560, 4620, 2220, 3240);
+    PlaceTwips(SkinLabel1, 120, 300, 1980, 255);
+    PlaceTwips(cmbVideoSize, 120, 600, 1980, 375);
 
-    PlaceTwips(FrameInputFile, 7140, 120, 5040, 720);
-    PlaceTwips(txtFile, 120, 300, 4260, 330);
-    PlaceTwips(cmdFile, 4440, 285, 480, 360);
+    PlaceTwips(FrameInputFile, 7140, 120, 6240, 720);
+    PlaceTwips(txtFile, 120, 300, 5460, 330);
+    PlaceTwips(cmdFile, 5640, 285, 480, 360);
 
-    PlaceTwips(FrameOutputFile, 7140, 900, 5040, 1140);
-    PlaceTwips(EdOutFile, 120, 300, 4260, 330);
-    PlaceTwips(cmdOutFile, 4440, 285, 480, 360);
-    PlaceTwips(EdOutFile2, 120, 690, 4260, 330);
-    PlaceTwips(cmdOutFile2, 4440, 675, 480, 360);
+    PlaceTwips(FrameOutputFile, 7140, 900, 6240, 1140);
+    PlaceTwips(EdOutFile, 120, 300, 5460, 330);
+    PlaceTwips(cmdOutFile, 5640, 285, 480, 360);
+    PlaceTwips(EdOutFile2, 120, 690, 5460, 330);
+    PlaceTwips(cmdOutFile2, 5640, 675, 480, 360);
 
-    PlaceTwips(FrameVideoInfo, 7140, 2100, 5040, 1860);
-    PlaceTwips(lblVideoInfo, 120, 240, 2340, 255);
-    PlaceTwips(lblAudioInfo, 2580, 240, 2340, 255);
-    PlaceTwips(EdInfoVideo, 120, 510, 2340, 1230);
-    PlaceTwips(EdInfoAudio, 2580, 510, 2340, 1230);
+    PlaceTwips(FrameVideoInfo, 7140, 2100, 6240, 1860);
+    PlaceTwips(lblVideoInfo, 120, 240, 2940, 255);
+    PlaceTwips(lblAudioInfo, 3180, 240, 2940, 255);
+    PlaceTwips(EdInfoVideo, 120, 510, 2940, 1230);
+    PlaceTwips(EdInfoAudio, 3180, 510, 2940, 1230);
 
-    PlaceTwips(FrameConvertTo, 7140, 4020, 5040, 2400);
+    PlaceTwips(FrameConvertTo, 7140, 4020, 6240, 2400);
     PlaceTwips(cmdOptAVI, 120, 270, 1000, 375);
     PlaceTwips(cmdOptMPEG, 1200, 270, 1000, 375);
     PlaceTwips(cmdOptWMV, 2280, 270, 1000, 375);
     PlaceTwips(lblCurSel, 120, 660, 1000, 60);
     lblCurSel->SetLeft(120);
 
-    PlaceTwips(FrameOptVideoAvi, 120, 780, 2760, 1500);
-    PlaceTwips(lblAVICodec, 120, 240, 1200, 255);
-    PlaceTwips(btnConfigureVideoCodec, 1380, 195, 1260, 300);
-    PlaceTwips(cmbAVICodecs, 120, 540, 2520, 330);
-    PlaceTwips(lblFrameRate2, 120, 990, 1000, 255);
-    PlaceTwips(cmbFramerateAVI, 1140, 960, 1500, 330);
-    PlaceTwips(FrameOptAudioAvi, 2940, 780, 1980, 1500);
+    PlaceTwips(FrameOptVideoAvi, 120, 780, 3420, 1500);
+    PlaceTwips(lblAVICodec, 120, 240, 1800, 255);
+    PlaceTwips(btnConfigureVideoCodec, 1920, 195, 1380, 300);
+    PlaceTwips(cmbAVICodecs, 120, 540, 3180, 330);
+    PlaceTwips(lblFrameRate2, 120, 990, 1500, 255);
+    PlaceTwips(cmbFramerateAVI, 1680, 960, 1620, 330);
+    PlaceTwips(FrameOptAudioAvi, 3660, 780, 2460, 1500);
     PlaceTwips(optPCM, 120, 240, 900, 255);
     PlaceTwips(optMP3, 120, 510, 900, 255);
     PlaceTwips(optGSM, 120, 780, 900, 255);
-    PlaceTwips(optADPCM, 1000, 240, 900, 255);
-    PlaceTwips(optALAW, 1000, 510, 900, 255);
-    PlaceTwips(optULAW, 1000, 780, 900, 255);
-    PlaceTwips(lblChannels2, 120, 1110, 800, 255);
-    PlaceTwips(cmbCnannelsAVI, 900, 1080, 960, 330);
+    PlaceTwips(optADPCM, 1260, 240, 1100, 255);
+    PlaceTwips(optALAW, 1260, 510, 1100, 255);
+    PlaceTwips(optULAW, 1260, 780, 1100, 255);
+    PlaceTwips(lblChannels2, 120, 1110, 1080, 255);
+    PlaceTwips(cmbCnannelsAVI, 1260, 1080, 1080, 330);
 
-    PlaceTwips(FrameOptVideoMpeg, 120, 780, 1800, 1500);
-    PlaceTwips(lblFrameRate, 120, 240, 1560, 255);
-    PlaceTwips(cmbFramerateMPEG, 120, 495, 1560, 330);
-    PlaceTwips(lblVideoBitrate, 120, 870, 1560, 255);
-    PlaceTwips(cmbVideoBitrateMPEG, 120, 1125, 1560, 330);
-    PlaceTwips(FrameOptAudioMpeg, 1980, 780, 1800, 1500);
-    PlaceTwips(lblChannels, 120, 240, 1560, 255);
-    PlaceTwips(cmbCnannelsMPEG, 120, 495, 1560, 330);
-    PlaceTwips(lblAudioBitrate, 120, 870, 1560, 255);
-    PlaceTwips(cmbAudioBitrateMPEG, 120, 1125, 1560, 330);
-    PlaceTwips(FrameOptVersionMpeg, 3840, 780, 1080, 1500);
-    PlaceTwips(rbMPEG1, 120, 360, 900, 255);
-    PlaceTwips(rbMPEG2, 120, 720, 900, 255);
-    PlaceTwips(FrameOptVideoWMV, 120, 780, 4800, 1500);
-    PlaceTwips(cmbWMVCodecs, 120, 480, 4560, 330);
+    PlaceTwips(FrameOptVideoMpeg, 120, 780, 2160, 1500);
+    PlaceTwips(lblFrameRate, 120, 240, 1920, 255);
+    PlaceTwips(cmbFramerateMPEG, 120, 495, 1920, 330);
+    PlaceTwips(lblVideoBitrate, 120, 870, 1920, 255);
+    PlaceTwips(cmbVideoBitrateMPEG, 120, 1125, 1920, 330);
+    PlaceTwips(FrameOptAudioMpeg, 2340, 780, 2160, 1500);
+    PlaceTwips(lblChannels, 120, 240, 1920, 255);
+    PlaceTwips(cmbCnannelsMPEG, 120, 495, 1920, 330);
+    PlaceTwips(lblAudioBitrate, 120, 870, 1920, 255);
+    PlaceTwips(cmbAudioBitrateMPEG, 120, 1125, 1920, 330);
+    PlaceTwips(FrameOptVersionMpeg, 4560, 780, 1560, 1500);
+    PlaceTwips(rbMPEG1, 120, 360, 1320, 255);
+    PlaceTwips(rbMPEG2, 120, 720, 1320, 255);
+    PlaceTwips(FrameOptVideoWMV, 120, 780, 6000, 1500);
+    PlaceTwips(cmbWMVCodecs, 120, 480, 5760, 330);
 
-    PlaceTwips(FrameOP, 7140, 6480, 5040, 900);
-    PlaceTwips(ProgressBar1, 120, 210, 4800, 195);
+    PlaceTwips(FrameOP, 7140, 6480, 6240, 900);
+    PlaceTwips(ProgressBar1, 120, 210, 6000, 195);
     PlaceTwips(cmdCut, 120, 450, 1000, 375);
     PlaceTwips(cmdSplit, 1200, 450, 1000, 375);
     PlaceTwips(cmdCancel, 2280, 450, 1000, 375);
-    PlaceTwips(LabelPart, 3360, 510, 1560, 255);
+    PlaceTwips(LabelPart, 3360, 510, 2760, 255);
     ProgressBar1->setVisible(false);
 
-    PlaceTwips(Frame1, 7140, 7440, 3000, 660);
-    PlaceTwips(lblLang, 120, 240, 900, 300);
-    PlaceTwips(LstLang, 1020, 210, 1860, 360);
-    PlaceTwips(Frame2, 10260, 7440, 1920, 660);
-    PlaceTwips(cmdHelp, 120, 195, 800, 375);
-    PlaceTwips(cmdExit, 1000, 195, 800, 375);
+    PlaceTwips(Frame1, 7140, 7440, 3600, 660);
+    PlaceTwips(lblLang, 120, 240, 1020, 300);
+    PlaceTwips(LstLang, 1140, 210, 2340, 360);
+    PlaceTwips(Frame2, 10860, 7440, 2520, 660);
+    PlaceTwips(cmdHelp, 120, 195, 1080, 375);
+    PlaceTwips(cmdExit, 1320, 195, 1080, 375);
 
     // Keyboard order: input, outputs, marks, playback, capture, preview size, format, jobs, language.
     QWidget* order[] = {cmdFile, txtFile, EdOutFile, cmdOutFile, EdOutFile2, cmdOutFile2, sldThum, cmdPrevFrame,
