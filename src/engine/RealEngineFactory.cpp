@@ -1,3 +1,7 @@
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "engine/EngineFactory.h"
 #include "engine/audio/SdlAudioPlayer.h"
 #include "engine/ffmpeg/FfmpegMediaFile.h"
@@ -20,6 +24,10 @@ public:
 };
 }  // namespace
 
-std::unique_ptr<EngineFactory> CreateRealEngineFactory() { return std::make_unique<RealEngineFactory>(); }
+std::unique_ptr<EngineFactory> CreateRealEngineFactory() {
+    // FFmpeg reports only errors: encoder statistics on every close are noise to a user.
+    av_log_set_level(AV_LOG_ERROR);
+    return std::make_unique<RealEngineFactory>();
+}
 
 }  // namespace trimora
