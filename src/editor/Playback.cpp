@@ -92,7 +92,12 @@ void frmMain::StartPlayback() {
     });
     Try([&] { prefetch.resize(1); });
     Try([&] { Timer1->setInterval(RoundToInt32(Divide(0.2 * 1000, VideoFileIn1->FrameRate()))); });
-    Try([&] { Timer1->start(); });
+    Try([&] {
+        // A coarse timer may fire a few milliseconds late on every tick, which the picture would
+        // carry as extra lag behind the sound.
+        Timer1->setTimerType(Qt::PreciseTimer);
+        Timer1->start();
+    });
 }
 
 void frmMain::StopPlayback() {
