@@ -68,8 +68,10 @@ void frmMain::cmdSavePictureAs_Click() {
                                      &ImageWriter::SaveAsEmf,  &ImageWriter::SaveAsTga,  &ImageWriter::SaveAsPng,
                                      &ImageWriter::SaveAsRas,  &ImageWriter::SaveAsJpeg2000};
     if (row < 1 || row > static_cast<int>(std::size(kRows))) return;
+    const Save save = kRows[row - 1];
+    const std::string path = fileName.toStdString();
     try {
-        ((*ImageFile1).*kRows[row - 1])(frame, fileName.toStdString());
+        (ImageFile1.get()->*save)(frame, path);
     } catch (const std::exception& error) {
         // A picture that could not be written is said so, never passed over as saved.
         ShowMessage(QString::fromUtf8(error.what()), MessageIcon::Critical);
