@@ -17,7 +17,7 @@ namespace {
 
 // Enough for a few seconds of 1080p pictures; together with the decoder's own frames it keeps
 // the reader well inside a few hundred megabytes.
-constexpr size_t kCacheBytes = 160u << 20;
+constexpr size_t kCacheBytes = 96u << 20;
 // Decoding this many frames forward is taken to cost about as much as a seek.
 constexpr int32_t kSeekCostFrames = 8;
 // Frames before a seek's target kept for later: a few after a jump, as many as fit while the
