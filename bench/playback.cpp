@@ -72,6 +72,7 @@ struct Spread {
 struct Result {
     int framesShown = 0;
     int framesDropped = 0;  // frames read and thrown away to catch up (the drop notifications' sum)
+    std::vector<int> dropsAt;  // the frame shown after each drop
     Spread soundOffset;     // sound the device has taken minus the shown frame's time, ms
     Spread pictureLag;      // the tick clock (from the start position) minus the shown frame's time, ms
     double soundDrift = 0;  // at the end: the sound's position minus the tick clock's, ms
@@ -79,7 +80,6 @@ struct Result {
     Spread steadyOffset;    // the sound offset with the device's own clock error taken out
     double limit = 0;       // a frame period plus a tick, ms
     double uiMsPerFrame = 0;  // UI-thread CPU time per shown frame, ms
-    double repaintMs = 0;     // one RepaintWindow() (a full repaint of the window), ms
     double cpuCores = 0;    // process CPU time / wall time
     double seconds = 0;
     int messages = 0;
@@ -108,12 +108,14 @@ Result Play(const std::string& clip, const QString& programFolder, int seconds) 
     QObject::connect(window.Timer1, &QTimer::timeout, &window, [&] {
         const auto frame = UnpackFrame(window.FrameData_);
         if (!frame || frame->header.frameNumber == lastNumber) return;
-        if (lastNumber > 0 && frame->header.frameNumber > lastNumber + 1)
+        if (lastNumber > 0 && frame->header.frameNumber > lastNumber + 1) {
             result.framesDropped += frame->header.frameNumber - lastNumber - 1;
+            result.dropsAt.push_back(frame->header.frameNumber);
+        }
         lastNumber = frame->header.frameNumber;
         ++result.framesShown;
-        const double clockMs = startMs + static_cast<double>(static_cast<int32_t>(platform.TickCount() -
-                                                                                    static_cast<uint32_t>(window.PlayStartTick)));
+        const auto sinceStart = static_cast<int32_t>(platform.TickCount() - static_cast<uint32_t>(window.PlayStartTick));
+        const double clockMs = startMs + static_cast<double>(sinceStart);
         pictureLags.push_back(clockMs - frame->header.timeMs);
         if (bytesPerMs > 0 && window.Playing) {
             const double soundMs = startMs + static_cast<double>(window.AudioPlayer_->PlayedCounter()) / bytesPerMs;
@@ -156,11 +158,6 @@ Result Play(const std::string& clip, const QString& programFolder, int seconds) 
         result.steadyOffset.Of(steady, result.limit);
     }
     result.messages = static_cast<int>(platform.messages.size());
-    // Playback repaints the whole window twice for every frame shown (the played slider's label
-    // and the frame's label): what one such repaint costs on its own.
-    const double repaintBefore = ThreadCpuMs();
-    for (int i = 0; i < 50; ++i) window.RepaintWindow();
-    result.repaintMs = (ThreadCpuMs() - repaintBefore) / 50;
     window.close();
     return result;
 }
@@ -206,6 +203,11 @@ int main(int argc, char** argv) {
         const Result r = Play(clip, programFolder, seconds);
         std::printf("%s: %d frames shown in %.1f s, %d dropped%s\n", c.name, r.framesShown, r.seconds,
                     r.framesDropped, r.messages ? " (the window reported an error)" : "");
+        if (!r.dropsAt.empty()) {
+            std::printf("  drops before frames:");
+            for (int at : r.dropsAt) std::printf(" %d", at);
+            std::printf("\n");
+        }
         std::printf("  sound offset (device minus frame): mean %.1f ms, max %.1f ms, %.1f%% beyond %.0f ms\n",
                     r.soundOffset.mean, r.soundOffset.max, 100 * r.soundOffset.over, r.limit);
         std::printf("  picture lag (tick clock minus frame): mean %.1f ms, max %.1f ms, %.1f%% beyond %.0f ms\n",
@@ -214,9 +216,8 @@ int main(int argc, char** argv) {
                     r.soundDrift, r.deviceRate);
         std::printf("  sound offset without the device's rate error: mean %.1f ms, max %.1f ms, %.1f%% beyond %.0f ms\n",
                     r.steadyOffset.mean, r.steadyOffset.max, 100 * r.steadyOffset.over, r.limit);
-        std::printf("  CPU: %.2f cores for the process, %.2f ms on the UI thread per shown frame, of which a\n"
-                    "       whole-window repaint costs %.2f ms (twice per frame)\n",
-                    r.cpuCores, r.uiMsPerFrame, r.repaintMs);
+        std::printf("  CPU: %.2f cores for the process, %.2f ms on the UI thread per shown frame\n", r.cpuCores,
+                    r.uiMsPerFrame);
         std::fflush(stdout);
     }
     return 0;
