@@ -14,7 +14,6 @@ namespace trimora {
 
 namespace {
 // Sound is copied in blocks of this many sample frames.
-constexpr int32_t kAudioBlockSize = 2304;
 }  // namespace
 
 int16_t frmMain::ClipValue(int16_t percentage) { return std::clamp<int16_t>(percentage, 0, 100); }
@@ -57,33 +56,16 @@ void frmMain::cmdCut_Click() {
         CancelRequested = false;
         RequireOutputCreated(PrepareOutput(*this, output));
         in.SeekToFrame(StartFrame);
-        bool videoFinished = false;
-        bool audioFinished = false;
+        CopyState copy;
         ProgressBar1->setVisible(true);
 
         AudioBlock audio;
         for (;;) {
-            if (in.CurrentFrameNumber() >= EndFrame) videoFinished = true;
-            if (static_cast<double>(in.CurrentAudioPosition()) >= endTime) audioFinished = true;
-            if ((videoFinished && audioFinished) || CancelRequested) break;
+            if (in.CurrentFrameNumber() >= EndFrame) copy.videoFinished = true;
+            if (static_cast<double>(in.CurrentAudioPosition()) >= endTime) copy.audioFinished = true;
+            if ((copy.videoFinished && copy.audioFinished) || CancelRequested) break;
 
-            // Whichever stream is behind in time goes first.
-            if ((in.CurrentVideoPosition() <= in.CurrentAudioPosition() || audioFinished) && !videoFinished) {
-                in.ReadNextVideoFrame(FrameData_);
-                if (FrameData_.empty()) {
-                    videoFinished = true;
-                } else {
-                    VideoView1->ShowFrame(FrameData_);
-                    VideoFileOut->AppendVideoFrame(FrameData_);
-                }
-            }
-            if ((in.CurrentVideoPosition() > in.CurrentAudioPosition() || videoFinished) && !audioFinished) {
-                in.ReadNextAudioBlock(kAudioBlockSize, audio);
-                if (audio.empty())
-                    audioFinished = true;
-                else
-                    VideoFileOut->AppendAudioBlock(audio);
-            }
+            CopyOneCycle(in, *VideoFileOut, *VideoView1, FrameData_, audio, copy);
 
             // The lower mark travels towards the higher one to show how far the job is.
             UpdatingSliders = true;

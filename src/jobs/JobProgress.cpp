@@ -24,4 +24,24 @@ int32_t SliderValueFor(int64_t position, int64_t duration, int32_t max) {
     return SaturatingRound<int32_t>(Divide(static_cast<double>(position), static_cast<double>(duration)) * max);
 }
 
+void CopyOneCycle(MediaFile& in, MediaFile& out, VideoView& preview, FrameData& frame, AudioBlock& audio,
+                  CopyState& state) {
+    if ((in.CurrentVideoPosition() <= in.CurrentAudioPosition() || state.audioFinished) && !state.videoFinished) {
+        in.ReadNextVideoFrame(frame);
+        if (frame.empty()) {
+            state.videoFinished = true;
+        } else {
+            preview.ShowFrame(frame);
+            out.AppendVideoFrame(frame);
+        }
+    }
+    if ((in.CurrentVideoPosition() > in.CurrentAudioPosition() || state.videoFinished) && !state.audioFinished) {
+        in.ReadNextAudioBlock(kJobAudioBlockSize, audio);
+        if (audio.empty())
+            state.audioFinished = true;
+        else
+            out.AppendAudioBlock(audio);
+    }
+}
+
 }  // namespace trimora

@@ -3,7 +3,25 @@
 // so inputs of many hours never overflow; a total of zero is an error, as for any division.
 #include <cstdint>
 
+#include "engine/MediaFile.h"
+#include "engine/VideoView.h"
+
 namespace trimora {
+
+// The sound block size the jobs ask the reader for, in sample frames.
+inline constexpr int32_t kJobAudioBlockSize = 2304;
+
+// Where a job's copy stands: which streams have run out.
+struct CopyState {
+    bool videoFinished = false;
+    bool audioFinished = false;
+};
+
+// One cycle of a job's copy: a video frame when the picture is not ahead of the sound (or the
+// sound is finished), then a sound block when the picture is ahead (or finished). Each frame is
+// shown in the preview before it is written. A stream that delivers nothing is finished.
+void CopyOneCycle(MediaFile& in, MediaFile& out, VideoView& preview, FrameData& frame, AudioBlock& audio,
+                  CopyState& state);
 
 // done × 100 ÷ total, rounded to the nearest integer with halves to even. Results beyond the
 // 16-bit range saturate (the callers clamp to 0..100 anyway).

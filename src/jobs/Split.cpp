@@ -12,7 +12,6 @@
 namespace trimora {
 
 namespace {
-constexpr int32_t kAudioBlockSize = 2304;
 // The split frame must lie at least this many frames inside either end of the input.
 constexpr int32_t kSplitMargin = 4;
 }  // namespace
@@ -51,8 +50,7 @@ void frmMain::cmdSplit_Click() {
         LabelPart->SetCaption(Messages[5]);
         UpdatingSliders = true;
 
-        bool videoFinished = false;
-        bool audioFinished = false;
+        CopyState copy;
         FrameData frame;  // the preview's FrameData stays the frame of the mark
         AudioBlock audio;
         for (;;) {
@@ -66,22 +64,7 @@ void frmMain::cmdSplit_Click() {
                 LabelPart->SetCaption(Messages[6]);
             }
 
-            if ((in.CurrentVideoPosition() <= in.CurrentAudioPosition() || audioFinished) && !videoFinished) {
-                in.ReadNextVideoFrame(frame);
-                if (frame.empty()) {
-                    videoFinished = true;
-                } else {
-                    VideoView1->ShowFrame(frame);
-                    VideoFileOut->AppendVideoFrame(frame);
-                }
-            }
-            if ((in.CurrentVideoPosition() > in.CurrentAudioPosition() || videoFinished) && !audioFinished) {
-                in.ReadNextAudioBlock(kAudioBlockSize, audio);
-                if (audio.empty())
-                    audioFinished = true;
-                else
-                    VideoFileOut->AppendAudioBlock(audio);
-            }
+            CopyOneCycle(in, *VideoFileOut, *VideoView1, frame, audio, copy);
 
             const int64_t position = int64_t{in.CurrentAudioPosition()} + in.CurrentVideoPosition();
             const int64_t total = int64_t{in.AudioDuration()} + in.VideoDuration();
@@ -99,7 +82,7 @@ void frmMain::cmdSplit_Click() {
             // Slider 2 travels once across the whole input.
             SliderTimePosition2->SetValue(RoundToInt32(overall / 100.0 * SliderTimePosition2->Max()));
 
-            if ((videoFinished && audioFinished) || CancelRequested) break;
+            if ((copy.videoFinished && copy.audioFinished) || CancelRequested) break;
             QCoreApplication::processEvents();
         }
     } catch (const std::exception& error) {
