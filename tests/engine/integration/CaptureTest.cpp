@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "app/frmMain.h"
-#include "support/FakeEngine.h"
-#include "support/TestClips.h"
+#include "support/RealWindowFixture.h"
 
 namespace trimora::test {
 namespace {
@@ -28,45 +27,25 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-class RealCaptureTest : public testing::Test {
+class RealCaptureTest : public RealWindowFixture {
 protected:
-    QTemporaryDir temp;
-    QString programFolder, pictures;
-    FakePlatform platform;
-    std::unique_ptr<EngineFactory> engine = CreateRealEngineFactory();
-    std::unique_ptr<frmMain> window;
+    QString pictures;
     std::string clip;
 
     void SetUp() override {
-        ASSERT_TRUE(temp.isValid());
-        if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
-        setenv("TRIMORA_REGISTRY_DIR", (temp.path() + "/registry").toUtf8().constData(), 1);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp.path() + "/settings");
-        programFolder = temp.path() + "/program";
-        pictures = temp.path() + "/pictures";
-        QDir().mkpath(programFolder + "/Languages");
-        QDir().mkpath(pictures);
-        for (const char* language : {"English.ini", "English.bmp"})
-            QFile::copy(QString(TRIMORA_SOURCE_DIR) + "/resources/Languages/" + language,
-                        programFolder + "/Languages/" + language);
-
+        RealWindowFixture::SetUp();
+        pictures = Folder("pictures");
         ClipSpec spec;
         spec.format = "avi";
         spec.frames = 40;
         spec.gop = 10;
         clip = MakeClip(spec);
 
-        window = std::make_unique<frmMain>(*engine, platform, programFolder);
-        window->Form_Load();
+        Load();
         window->OpenInputFile(QString::fromStdString(clip));
         ASSERT_TRUE(window->FileLoaded);
         ASSERT_EQ(window->SliderTimePosition1->Max(), 40);
         platform.messages.clear();
-    }
-
-    void TearDown() override {
-        if (window) window->close();
-        window.reset();
     }
 
     // Puts the first mark on `frame` by stepping to it from the frame before.

@@ -15,40 +15,19 @@
 
 #include "app/frmAbout.h"
 #include "app/frmMain.h"
-#include "support/FakeEngine.h"
+#include "support/RealWindowFixture.h"
 
 namespace trimora::test {
 namespace {
 
-class HelpElementTest : public testing::Test {
+class HelpElementTest : public RealWindowFixture {
 protected:
-    QTemporaryDir temp;
-    QString programFolder;
-    FakePlatform platform;
-    std::unique_ptr<EngineFactory> engine = CreateRealEngineFactory();
-    std::unique_ptr<frmMain> window;
-
     void SetUp() override {
-        ASSERT_TRUE(temp.isValid());
-        if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
-        setenv("TRIMORA_REGISTRY_DIR", (temp.path() + "/registry").toUtf8().constData(), 1);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, temp.path() + "/settings");
-        programFolder = temp.path() + "/program";
-        QDir().mkpath(programFolder + "/Languages");
-        QFile::copy(QString(TRIMORA_SOURCE_DIR) + "/resources/Languages/English.ini",
-                    programFolder + "/Languages/English.ini");
-        const QString skin = QString(TRIMORA_BIN_DIR) + "/trimora.skn";
-        ASSERT_TRUE(QFile::exists(skin)) << "build the skin bundle (target trimora_skin_bundle) first";
-        ASSERT_TRUE(QFile::copy(skin, programFolder + "/trimora.skn"));
-
-        window = std::make_unique<frmMain>(*engine, platform, programFolder);
-        window->Form_Load();
+        RealWindowFixture::SetUp();
+        ASSERT_TRUE(QFile::exists(programFolder + "/trimora.skn"))
+            << "build the skin bundle (target trimora_skin_bundle) first";
+        Load();
         window->show();
-    }
-
-    void TearDown() override {
-        if (window) window->close();
-        window.reset();
     }
 
     // The skin's help elements placed directly on `parent`.
