@@ -73,6 +73,9 @@ void frmMain::OpenInputFile(const QString& path) {
     // stays without an input instead of trying again and again.
     const bool reopening = reopeningPrevious_;
     QString error;
+    // Playback reads the input on every tick: it stops before the input is closed, so a failed
+    // open never leaves it running on a closed reader.
+    if (Playing) StopPlayback();
     try {
         if (FileLoaded) {
             FileLoaded = false;

@@ -160,6 +160,18 @@ TEST_F(OpenInputTest, ReopeningThePreviousInputIsTriedOnce) {
     EXPECT_EQ(engine.log.Count("in.OpenForReading"), 3);
 }
 
+TEST_F(OpenInputTest, FailedOpenWhilePlayingStopsPlaybackFirst) {
+    frmMain& w = Load();
+    Open("/videos/first.avi");
+    w.cmdPlayStop_Click();
+    ASSERT_TRUE(w.Playing);
+    reader().unreadablePaths = {"/videos/first.avi", "/videos/broken.avi"};
+    Open("/videos/broken.avi");
+    EXPECT_FALSE(w.Playing);
+    EXPECT_FALSE(w.Timer1->isActive());
+    EXPECT_LT(engine.log.IndexOf("player.Stop()"), engine.log.IndexOf("in.OpenForReading(/videos/broken.avi)"));
+}
+
 TEST_F(OpenInputTest, OneFrameInputOpensWithBothThumbsAtTheLeftEnd) {
     engine.setUpFile = [](FakeMediaFile& f) {
         f.numberOfFrames = 1;
