@@ -270,17 +270,17 @@ void frmMain::LayoutControls() {
     PlaceTwips(SliderTimePosition1, -20000, 0, 1500, 300);
     PlaceTwips(SliderTimePosition2, -20000, 400, 1500, 300);
 
-    PlaceTwips(Frame5, 120, 4620, 2280, 3240);
-    PlaceTwips(lblSldNo, 120, 300, 2040, 255);
-    PlaceTwips(cmdPlayStop, 120, 600, 1080, 375);
-    PlaceTwips(cmbPlaySld, 1260, 600, 900, 375);
-    PlaceTwips(LabelT, 120, 1110, 2040, 2000);
-    PlaceTwips(Frame4, 2460, 4620, 2040, 3240);
-    PlaceTwips(cmdSavePictureAs, 120, 300, 1800, 375);
-    PlaceTwips(LabelS, 120, 810, 1800, 2300);
-    PlaceTwips(Frame3, 4560, 4620, 2220, 3240);
-    PlaceTwips(SkinLabel1, 120, 300, 1980, 255);
-    PlaceTwips(cmbVideoSize, 120, 600, 1980, 375);
+    PlaceTwips(Frame5, 120, 4620, 2160, 3240);
+    PlaceTwips(lblSldNo, 120, 300, 1920, 255);
+    PlaceTwips(cmdPlayStop, 120, 600, 1020, 375);
+    PlaceTwips(cmbPlaySld, 1200, 600, 840, 375);
+    PlaceTwips(LabelT, 120, 1110, 1920, 2000);
+    PlaceTwips(Frame4, 2340, 4620, 2400, 3240);
+    PlaceTwips(cmdSavePictureAs, 120, 300, 2160, 375);
+    PlaceTwips(LabelS, 120, 810, 2160, 2300);
+    PlaceTwips(Frame3, 4800, 4620, 1980, 3240);
+    PlaceTwips(SkinLabel1, 120, 300, 1740, 255);
+    PlaceTwips(cmbVideoSize, 120, 600, 1740, 375);
 
     PlaceTwips(FrameInputFile, 7140, 120, 6240, 720);
     PlaceTwips(txtFile, 120, 300, 5460, 330);
@@ -309,8 +309,8 @@ void frmMain::LayoutControls() {
     PlaceTwips(lblAVICodec, 120, 240, 1800, 255);
     PlaceTwips(btnConfigureVideoCodec, 1920, 195, 1380, 300);
     PlaceTwips(cmbAVICodecs, 120, 540, 3180, 330);
-    PlaceTwips(lblFrameRate2, 120, 990, 1500, 255);
-    PlaceTwips(cmbFramerateAVI, 1680, 960, 1620, 330);
+    PlaceTwips(lblFrameRate2, 120, 990, 1620, 255);
+    PlaceTwips(cmbFramerateAVI, 1800, 960, 1500, 330);
     PlaceTwips(FrameOptAudioAvi, 3660, 780, 2460, 1500);
     PlaceTwips(optPCM, 120, 240, 900, 255);
     PlaceTwips(optMP3, 120, 510, 900, 255);
@@ -339,10 +339,10 @@ void frmMain::LayoutControls() {
 
     PlaceTwips(FrameOP, 7140, 6480, 6240, 900);
     PlaceTwips(ProgressBar1, 120, 210, 6000, 195);
-    PlaceTwips(cmdCut, 120, 450, 1000, 375);
-    PlaceTwips(cmdSplit, 1200, 450, 1000, 375);
-    PlaceTwips(cmdCancel, 2280, 450, 1000, 375);
-    PlaceTwips(LabelPart, 3360, 510, 2760, 255);
+    PlaceTwips(cmdCut, 120, 450, 1260, 375);
+    PlaceTwips(cmdSplit, 1440, 450, 1260, 375);
+    PlaceTwips(cmdCancel, 2760, 450, 1260, 375);
+    PlaceTwips(LabelPart, 4140, 510, 1980, 255);
     ProgressBar1->setVisible(false);
 
     PlaceTwips(Frame1, 7140, 7440, 3600, 660);
