@@ -93,15 +93,7 @@ void frmMain::cmdCut_Click() {
     outcome.Step([&] { SliderTimePosition1->SetValue(savedValue1); });
     outcome.Step([&] { SliderTimePosition2->SetValue(savedValue2); });
     UpdatingSliders = false;
-    outcome.Step([&] {
-        cmdCut->setEnabled(true);
-        cmdSplit->setEnabled(true);
-        cmdCancel->setEnabled(false);
-    });
-    outcome.Step([&] {
-        if (locked) LockForJob(false);
-    });
-    JobRunning = false;
+    ReleaseWindowAfterJob(*this, outcome, locked);
     outcome.Step([&] { ProgressBar1->setValue(0); });
     ReportJobEnd(*this, outcome, 19);
     CloseIfAskedDuringJob(*this);

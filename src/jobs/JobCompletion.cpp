@@ -32,4 +32,16 @@ void CloseIfAskedDuringJob(frmMain& window) {
     window.close();
 }
 
+void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {
+    outcome.Step([&] {
+        window.cmdCut->setEnabled(true);
+        window.cmdSplit->setEnabled(true);
+        window.cmdCancel->setEnabled(false);
+    });
+    outcome.Step([&] {
+        if (locked) window.LockForJob(false);
+    });
+    window.JobRunning = false;
+}
+
 }  // namespace trimora

@@ -40,6 +40,10 @@ void RequireOutputCreated(const OutputPreparation& preparation);
 // or the success message given.
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage);
 
+// Gives the window back after a job: Cut and Split on, Cancel off, the controls the job locked
+// (when it got as far as locking them) as they were; the job is no longer running.
+void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked);
+
 // Closes the window if the user asked for it while the job ran.
 void CloseIfAskedDuringJob(frmMain& window);
 

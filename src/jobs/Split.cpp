@@ -94,15 +94,7 @@ void frmMain::cmdSplit_Click() {
     outcome.Step([&] { ProgressBar1->setVisible(false); });
     outcome.Step([&] { SliderTimePosition2->SetValue(savedValue2); });  // UpdatingSliders still holds: no seek
     UpdatingSliders = false;
-    outcome.Step([&] {
-        cmdCut->setEnabled(true);
-        cmdSplit->setEnabled(true);
-        cmdCancel->setEnabled(false);
-    });
-    outcome.Step([&] {
-        if (locked) LockForJob(false);
-    });
-    JobRunning = false;
+    ReleaseWindowAfterJob(*this, outcome, locked);
     // The preview showed the job's frames; it goes back to the frame the window holds.
     outcome.Step([&] {
         if (locked && FileLoaded && !FrameData_.empty()) VideoView1->ShowFrame(FrameData_);
