@@ -94,19 +94,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
         if (!TrySeek(attempt, decodeIndex)) continue;
         nextPacket_ = -1;
         bool overshot = false;
-        while (!overshot && av_read_frame(input_.get(), p) >= 0) {
-            if (p->stream_index != stream_->index || p->size <= 0) {
-                av_packet_unref(p);
-                continue;
-            }
-            if (nextPacket_ < 0) {
-                const auto known = index_->Recognise(p->pos, p->dts, p->pts, (p->flags & AV_PKT_FLAG_KEY) != 0);
-                if (!known) {
-                    av_packet_unref(p);
-                    continue;
-                }
-                nextPacket_ = *known;
-            }
+        while (!overshot && ReadIndexedPacket(p)) {
             const int64_t current = nextPacket_++;
             if (current == decodeIndex) {
                 p->pts = current;
@@ -129,6 +117,14 @@ bool VideoDecoder::ReadPacket() {
         return true;
     }
     AVPacket* p = packet_.get();
+    if (!ReadIndexedPacket(p)) return false;
+    p->pts = nextPacket_++;
+    return true;
+}
+
+bool VideoDecoder::ReadIndexedPacket(AVPacket* p) {
+    // After a byte seek the demuxer lands anywhere: the first packet the index recognises tells
+    // which packet of the index comes next; until then packets are passed over.
     while (av_read_frame(input_.get(), p) >= 0) {
         if (p->stream_index != stream_->index || p->size <= 0) {
             av_packet_unref(p);
@@ -142,7 +138,6 @@ bool VideoDecoder::ReadPacket() {
             }
             nextPacket_ = *known;
         }
-        p->pts = nextPacket_++;
         return true;
     }
     return false;

@@ -35,6 +35,8 @@ public:
 
 private:
     bool ReadPacket();
+    // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
+    bool ReadIndexedPacket(AVPacket* packet);
     bool TrySeek(int attempt, int64_t decodeIndex);
 
     ff::InputContextPtr input_;
