@@ -1,5 +1,6 @@
 // Playback from a mark with sound: sound is queued ahead in the audio player and refilled as it
 // plays; the picture is paced by Timer1 against the tick clock. Also the idle logo of Timer2.
+#include <algorithm>
 #include <vector>
 
 #include "app/Arithmetic.h"
@@ -137,8 +138,13 @@ void frmMain::Timer1_Timer() {
     if (lag <= 0) return;
     // How many frame periods the picture is behind the clock: one shows the next frame, more
     // drop the frames in between first.
-    const double framePeriod = Divide(1000.0, VideoFileIn1->FrameRate());
-    const int16_t k = RoundToInt16(lag / framePeriod);
+    const double frameRate = VideoFileIn1->FrameRate();
+    const double framePeriod = Divide(1000.0, frameRate);
+    // After a long stall (the machine slept, a disk hung) the picture catches up by at most two
+    // seconds of frames a tick, so the window keeps answering between ticks instead of freezing
+    // while thousands of frames are read.
+    const double catchUpLimit = std::max(2.0 * frameRate, 2.0);
+    const int16_t k = RoundToInt16(std::min(lag / framePeriod, catchUpLimit));
     if (k < 1) return;
     if (k - 1 > 0) {
         VideoFileIn1->DropNotification(k - 1);

@@ -162,6 +162,28 @@ TEST_F(PlaybackTest, InputWithoutSoundPlaysPicturesOnly) {
 
 // At 25 frames per second, k = lag / 40 ms rounded half to even: 0.5 shows nothing, up to 1.5
 // one frame, more drops k - 1 frames first.
+// After a long stall the picture catches up two seconds of frames a tick: the window keeps
+// answering, and a stall of half an hour is no arithmetic error.
+TEST_F(PlaybackTest, LongStallCatchesUpTwoSecondsOfFramesATick) {
+    engine.setUpFile = [](FakeMediaFile& file) {
+        file.numberOfFrames = 100000;
+        file.videoDuration = 4000000;
+        file.audioDuration = 4000000;
+    };
+    frmMain& w = OpenInput();
+    PressPlayStop();
+    engine.log.Clear();
+    TimerFires();  // first tick on time
+    platform.tick += 30 * 60 * 1000;
+    TimerFires();
+    EXPECT_TRUE(engine.log.Has("in.DropNotification(49)"));
+    EXPECT_EQ(engine.log.Count("in.ReadNextVideoFrame"), 50);
+    EXPECT_TRUE(w.Playing);
+    EXPECT_TRUE(platform.messages.empty());
+    TimerFires();
+    EXPECT_EQ(engine.log.Count("in.DropNotification(49)"), 2);
+}
+
 TEST_F(PlaybackTest, TickShowsDropsOrWaitsByWholeFramePeriods) {
     struct Case {
         int lag;
