@@ -10,17 +10,25 @@ extern "C" {
 namespace trimora {
 
 FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]) {
+    FrameData data;
+    PackFrameInto(data, header, planes, linesizes);
+    return data;
+}
+
+void PackFrameInto(FrameData& out, const FrameHeader& header, const uint8_t* const planes[4],
+                   const int linesizes[4]) {
     const auto format = static_cast<AVPixelFormat>(header.pixelFormat);
     const int size = av_image_get_buffer_size(format, header.width, header.height, 1);
-    if (size <= 0) return {};
-    FrameData data(sizeof(FrameHeader) + static_cast<size_t>(size));
+    if (size <= 0) {
+        out.clear();
+        return;
+    }
+    out.resize(sizeof(FrameHeader) + static_cast<size_t>(size));
     FrameHeader h = header;
     h.magic = FrameHeader::kMagic;
     h.payloadSize = size;
-    std::memcpy(data.data(), &h, sizeof h);
-    av_image_copy_to_buffer(data.data() + sizeof h, size, planes, linesizes, format, header.width,
-                            header.height, 1);
-    return data;
+    std::memcpy(out.data(), &h, sizeof h);
+    av_image_copy_to_buffer(out.data() + sizeof h, size, planes, linesizes, format, header.width, header.height, 1);
 }
 
 std::optional<FrameView> UnpackFrame(const FrameData& data) {

@@ -26,6 +26,10 @@ struct FrameHeader {
 
 // Wraps planes into a FrameData. `planes`/`linesizes` as in AVFrame.
 FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]);
+// The same into `out`, reusing its storage: a buffer that held a frame of the same size takes the
+// next one without a new allocation. `out` is emptied when the layout has no size.
+void PackFrameInto(FrameData& out, const FrameHeader& header, const uint8_t* const planes[4],
+                   const int linesizes[4]);
 
 // A view of a FrameData: the header and the plane pointers into the vector's storage.
 struct FrameView {

@@ -344,6 +344,12 @@ void FfmpegReader::DropNotification(int32_t count) {
 }
 
 FrameData FfmpegReader::Pack(const AVFrame& picture, int32_t frameNumber) const {
+    FrameData data;
+    PackInto(data, picture, frameNumber);
+    return data;
+}
+
+void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const {
     FrameHeader header;
     header.width = picture.width;
     header.height = picture.height;
@@ -356,7 +362,7 @@ FrameData FfmpegReader::Pack(const AVFrame& picture, int32_t frameNumber) const 
     header.sampleAspectDen = aspect.num > 0 && aspect.den > 0 ? aspect.den : 1;
     header.timeMs = index_.StartMs(frameNumber);
     header.frameNumber = frameNumber;
-    return PackFrame(header, picture.data, picture.linesize);
+    PackFrameInto(out, header, picture.data, picture.linesize);
 }
 
 bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
@@ -394,7 +400,8 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
             return wanted;
         }
         if (out) {
-            *out = Pack(*picture, number);
+            // The caller's buffer is reused from frame to frame: no allocation per frame.
+            PackInto(*out, *picture, number);
             cache_.Store(number, *out);
         }
         lastDelivered_ = number;

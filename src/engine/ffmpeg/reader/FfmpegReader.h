@@ -76,6 +76,7 @@ private:
     // unless `out` is nullptr.
     int32_t DecodeUntil(int32_t wanted, bool dropping, FrameData* out);
     FrameData Pack(const AVFrame& picture, int32_t frameNumber) const;
+    void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
     void PlaceSound(int32_t frameNumber);
 
     Info info_;
