@@ -18,28 +18,11 @@
 #include "engine/AudioPlayer.h"
 #include "engine/MediaTypes.h"
 
+#include "support/ScopedEnv.h"
+
 namespace trimora::audiotest {
 
-// Sets an environment variable for the lifetime of the object. SDL reads its driver choice when
-// the audio subsystem starts, which the player does on first use and undoes when destroyed, so
-// a player made inside this scope uses the driver named here.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (previous_) setenv(name_.c_str(), previous_->c_str(), 1);
-        else unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
+using test::ScopedEnv;
 
 // Counts events and notes whether each arrived on the UI thread. Optional reactions let a test
 // drive the player from its events, as the window does.

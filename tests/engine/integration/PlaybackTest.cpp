@@ -23,30 +23,11 @@
 #include "editor/TwipsGeometry.h"
 #include "engine/audio/SdlAudioPlayer.h"
 #include "support/FakeEngine.h"
+#include "support/ScopedEnv.h"
 #include "support/TestClips.h"
 
 namespace trimora::test {
 namespace {
-
-// Sets an environment variable while the object lives. The audio player starts SDL's audio on
-// first use and stops it when destroyed, so a window made inside the scope uses this driver.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) previous_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (previous_) setenv(name_.c_str(), previous_->c_str(), 1);
-        else unsetenv(name_.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> previous_;
-};
 
 std::vector<uint8_t> ReadBytes(const QString& path) {
     std::ifstream in(path.toStdString(), std::ios::binary);
