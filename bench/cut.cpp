@@ -37,6 +37,14 @@ struct Target {
     std::string ffmpegOptions;  // what the writer does for this choice, as ffmpeg options
 };
 
+// User plus system CPU time of this process so far, in seconds.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long PeakKilobytes(int who) {
     rusage usage{};
     getrusage(who, &usage);
@@ -46,7 +54,7 @@ long PeakKilobytes(int who) {
 // The same copy without the window's share: the reader and the writer alone, interleaved as the
 // job interleaves them, with no preview, marks, repaints or event processing.
 double RunEngineOnly(const std::string& clip, const QString& programFolder, const Target& target,
-                     const QString& output, int seconds) {
+                     const QString& output, int seconds, double& cpu) {
     test::FakePlatform platform;
     const auto engine = CreateRealEngineFactory();
     frmMain window(*engine, platform, programFolder);
@@ -59,6 +67,7 @@ double RunEngineOnly(const std::string& clip, const QString& programFolder, cons
     const int last = kFirstFrame + seconds * kFps - 1;
     const double endTime = static_cast<double>(last) / in.NumberOfFrames() * in.VideoDuration();
     QElapsedTimer clock;
+    const double cpuBefore = CpuSeconds();
     clock.start();
     window.PrepareOutputFile(output);
     in.SeekToFrame(kFirstFrame);
@@ -81,6 +90,7 @@ double RunEngineOnly(const std::string& clip, const QString& programFolder, cons
     }
     out.Close();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    cpu = CpuSeconds() - cpuBefore;
     window.close();
     return elapsed;
 }
@@ -119,7 +129,7 @@ void Breakdown(const std::string& clip, const QString& programFolder, int frames
 }
 
 double RunOurs(const std::string& clip, const QString& programFolder, const Target& target, const QString& output,
-               int seconds, bool& ok) {
+               int seconds, bool& ok, double& cpu) {
     test::FakePlatform platform;  // message boxes are recorded, never shown
     const auto engine = CreateRealEngineFactory();
     frmMain window(*engine, platform, programFolder);
@@ -134,9 +144,11 @@ double RunOurs(const std::string& clip, const QString& programFolder, const Targ
     platform.messages.clear();
 
     QElapsedTimer clock;
+    const double cpuBefore = CpuSeconds();
     clock.start();
     window.cmdCut->click();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    cpu = CpuSeconds() - cpuBefore;
     ok = platform.messages.size() == 1 && platform.messages[0].first == window.Messages[19];
     if (!ok)
         for (const auto& message : platform.messages) std::fprintf(stderr, "  message: %s\n", qPrintable(message.first));
@@ -144,16 +156,21 @@ double RunOurs(const std::string& clip, const QString& programFolder, const Targ
     return elapsed;
 }
 
-// Runs the ffmpeg command under GNU time; gives its wall time and its peak memory (kB).
-double RunFfmpeg(const std::string& command, long& peakKb) {
+// Runs the ffmpeg command under GNU time; gives its wall time, its peak memory (kB) and its CPU
+// time (user + system, s).
+double RunFfmpeg(const std::string& command, long& peakKb, double& cpu) {
     std::string output;
     QElapsedTimer clock;
     clock.start();
-    const int status = test::RunCommand("/usr/bin/time -f 'peak %M' " + command + " 2>&1", &output);
+    const int status = test::RunCommand("/usr/bin/time -f 'cpu %U %S peak %M' " + command + " 2>&1", &output);
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (status != 0) std::fprintf(stderr, "  ffmpeg failed (%d): %s\n%s", status, command.c_str(), output.c_str());
     const auto at = output.rfind("peak ");
     peakKb = at == std::string::npos ? 0 : std::atol(output.c_str() + at + 5);
+    const auto cpuAt = output.rfind("cpu ");
+    double user = 0, system = 0;
+    if (cpuAt != std::string::npos) std::sscanf(output.c_str() + cpuAt, "cpu %lf %lf", &user, &system);
+    cpu = user + system;
     return elapsed;
 }
 
@@ -199,14 +216,15 @@ int main(int argc, char** argv) {
 
     std::printf("cut of %d s (frames %d-%d) of a 1280x720 25 fps H.264 + AAC clip\n\n", seconds, kFirstFrame,
                 kFirstFrame + seconds * kFps - 1);
-    std::printf("| output | Trimora | ffmpeg | ratio (ffmpeg / Trimora) | reader + writer alone |\n"
-                "|---|---|---|---|---|\n");
+    std::printf("| output | Trimora | ffmpeg | ratio (ffmpeg / Trimora) | reader + writer alone | CPU Trimora / ffmpeg / alone |\n"
+                "|---|---|---|---|---|---|\n");
     bool allOk = true;
     long ffmpegPeak = 0;
     for (const Target& target : targets) {
         const QString ours = temp.path() + "/ours." + target.extension;
         bool ok = false;
-        const double ourTime = RunOurs(clip, programFolder, target, ours, seconds, ok);
+        double ourCpu = 0;
+        const double ourTime = RunOurs(clip, programFolder, target, ours, seconds, ok, ourCpu);
         allOk = allOk && ok;
         const std::string command = "ffmpeg -v error -nostdin -y -ss " + std::to_string((kFirstFrame - 1) / kFps) +
                                     " -i " + test::ShellQuote(clip) + " -t " + std::to_string(seconds) + " -r " +
@@ -214,15 +232,17 @@ int main(int argc, char** argv) {
                                     test::ShellQuote(temp.path().toStdString() + "/ffmpeg." + target.extension);
         long ffmpegPeakKb = 0;
         if (std::getenv("BENCH_CUT_ONLY_OURS")) {
-            std::printf("| %s | %.2f s |\n", target.name, ourTime);
+            std::printf("| %s | %.2f s (CPU %.2f s) |\n", target.name, ourTime, ourCpu);
             continue;
         }
-        const double ffmpegTime = RunFfmpeg(command, ffmpegPeakKb);
+        double ffmpegCpu = 0;
+        const double ffmpegTime = RunFfmpeg(command, ffmpegPeakKb, ffmpegCpu);
         ffmpegPeak = std::max(ffmpegPeak, ffmpegPeakKb);
-        const double engineTime =
-            RunEngineOnly(clip, programFolder, target, temp.path() + "/engine." + target.extension, seconds);
-        std::printf("| %s | %.2f s | %.2f s | %.2f | %.2f s |\n", target.name, ourTime, ffmpegTime,
-                    ffmpegTime / ourTime, engineTime);
+        double engineCpu = 0;
+        const double engineTime = RunEngineOnly(clip, programFolder, target,
+                                                temp.path() + "/engine." + target.extension, seconds, engineCpu);
+        std::printf("| %s | %.2f s | %.2f s | %.2f | %.2f s | %.2f s / %.2f s / %.2f s |\n", target.name, ourTime,
+                    ffmpegTime, ffmpegTime / ourTime, engineTime, ourCpu, ffmpegCpu, engineCpu);
         std::fprintf(stderr, "  %s\n", command.c_str());
         std::fflush(stdout);
     }
