@@ -165,6 +165,7 @@ void FfmpegReader::Close() {
 
 void FfmpegReader::OpenForReading(const std::string& path) {
     Close();
+    source_ = NewFrameSource();
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path file(path);  // paths are UTF-8, the native encoding here
@@ -362,6 +363,7 @@ void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t fram
     header.sampleAspectDen = aspect.num > 0 && aspect.den > 0 ? aspect.den : 1;
     header.timeMs = index_.StartMs(frameNumber);
     header.frameNumber = frameNumber;
+    header.source = source_;
     PackFrameInto(out, header, picture.data, picture.linesize);
 }
 
@@ -388,8 +390,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
         const AVFrame* picture = video_.Next(number);
         if (!picture) return 0;
         if (number < wanted) {
-            if (!dropping && number + keep >= wanted && !cache_.Find(number))
-                cache_.Store(number, Pack(*picture, number));
+            if (!dropping && number + keep >= wanted && !cache_.Find(number)) cache_.Store(number, *picture);
             continue;
         }
         if (number > wanted && dropping) {
@@ -402,7 +403,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
         if (out) {
             // The caller's buffer is reused from frame to frame: no allocation per frame.
             PackInto(*out, *picture, number);
-            cache_.Store(number, *out);
+            cache_.Store(number, *picture);
         }
         lastDelivered_ = number;
         return number;
@@ -424,8 +425,8 @@ void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     // A dropped frame is never looked at: the caller's buffer keeps what it holds instead of
     // receiving a copy of the picture.
     const bool copy = !dropping || frame.empty();
-    if (const FrameData* cached = cache_.Find(wanted)) {
-        if (copy) frame = *cached;
+    if (const AVFrame* cached = cache_.Find(wanted)) {
+        if (copy) PackInto(frame, *cached, wanted);
         current_ = wanted;
         lastDelivered_ = wanted;
         return;

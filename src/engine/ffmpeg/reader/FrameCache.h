@@ -1,13 +1,15 @@
 #pragma once
 // Recently delivered and decoded frames, ready to hand out again, so that stepping back by a
 // frame or dragging over frames seen a moment ago costs a copy instead of a decode from the
-// previous keyframe. Bounded by bytes; the least recently used frame goes first.
+// previous keyframe. Bounded by bytes; the least recently used frame goes first. The frames are
+// references to the decoder's own pictures, which are never written to once decoded: keeping
+// one costs no copy, and the decoder reuses its memory once the cache lets it go.
 #include <cstddef>
 #include <cstdint>
 #include <list>
 #include <unordered_map>
 
-#include "engine/MediaTypes.h"
+#include "engine/FfmpegUtil.h"
 
 namespace trimora {
 
@@ -15,9 +17,11 @@ class FrameCache {
 public:
     explicit FrameCache(size_t budgetBytes) : budget_(budgetBytes) {}
 
-    // The frame, or nullptr; a hit makes it the most recently used.
-    const FrameData* Find(int32_t frameNumber);
-    void Store(int32_t frameNumber, FrameData frame);
+    // The picture, or nullptr; a hit makes it the most recently used.
+    const AVFrame* Find(int32_t frameNumber);
+    // Keeps a reference to `picture`.
+    void Store(int32_t frameNumber, const AVFrame& picture);
+    void Store(int32_t frameNumber, ff::FramePtr picture);
     void Clear();
     // How many frames of `frameBytes` fit.
     size_t Capacity(size_t frameBytes) const { return frameBytes ? budget_ / frameBytes : 0; }
@@ -27,7 +31,8 @@ public:
 private:
     struct Entry {
         int32_t frameNumber;
-        FrameData frame;
+        ff::FramePtr picture;
+        size_t bytes;
     };
     size_t budget_;
     size_t bytes_ = 0;
