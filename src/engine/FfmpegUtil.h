@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -31,6 +32,9 @@ struct PacketDeleter {
 struct SwsDeleter {
     void operator()(SwsContext* c) const { sws_freeContext(c); }
 };
+struct BufferPoolDeleter {
+    void operator()(AVBufferPool* p) const { av_buffer_pool_uninit(&p); }
+};
 struct SwrDeleter {
     void operator()(SwrContext* c) const { swr_free(&c); }
 };
@@ -50,6 +54,8 @@ using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrDeleter>;
+// Buffers handed out by a pool stay valid after the pool is let go; they are freed as they return.
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }

@@ -16,23 +16,29 @@ EncodingPipeline::~EncodingPipeline() {
     }
 }
 
-void EncodingPipeline::PushVideo(std::vector<uint8_t> frame) { Push(Kind::Video, std::move(frame)); }
-void EncodingPipeline::PushAudio(std::vector<uint8_t> block) { Push(Kind::Audio, std::move(block)); }
+void EncodingPipeline::PushVideo(ff::FramePtr picture, size_t bytes) {
+    Push(Item{Kind::Video, std::move(picture), {}, bytes});
+}
 
-void EncodingPipeline::Push(Kind kind, std::vector<uint8_t> data) {
+void EncodingPipeline::PushAudio(std::vector<uint8_t> block) {
+    const size_t bytes = block.size();
+    Push(Item{Kind::Audio, nullptr, std::move(block), bytes});
+}
+
+void EncodingPipeline::Push(Item item) {
     std::unique_lock lock(mutex_);
     if (finished_) throw EngineError("The output file is already closed");
     // A single item larger than the byte budget still goes through once the queue is empty.
-    spaceFreed_.wait(lock, [this, &data] {
+    spaceFreed_.wait(lock, [this, &item] {
         return failure_ || queue_.empty() ||
-               (queue_.size() < kMaxItems && queuedBytes_ + data.size() <= kMaxBytes);
+               (queue_.size() < kMaxItems && queuedBytes_ + item.bytes <= kMaxBytes);
     });
     if (failure_) {
         failureReported_ = true;
         std::rethrow_exception(failure_);
     }
-    queuedBytes_ += data.size();
-    queue_.push_back(Item{kind, std::move(data)});
+    queuedBytes_ += item.bytes;
+    queue_.push_back(std::move(item));
     itemAdded_.notify_one();
 }
 
@@ -45,7 +51,7 @@ void EncodingPipeline::Run() {
             itemAdded_.wait(lock, [this] { return !queue_.empty(); });
             item = std::move(queue_.front());
             queue_.pop_front();
-            queuedBytes_ -= item.data.size();
+            queuedBytes_ -= item.bytes;
             failed = failure_ != nullptr;
             spaceFreed_.notify_all();
         }
@@ -53,7 +59,7 @@ void EncodingPipeline::Run() {
         if (failed) continue;  // after a failure the rest is dropped; the file ends where it broke
         try {
             if (item.kind == Kind::Video)
-                session_->AddVideo(std::move(item.data));
+                session_->AddVideo(std::move(item.picture));
             else
                 session_->AddAudio(item.data);
         } catch (...) {
@@ -67,7 +73,7 @@ void EncodingPipeline::Run() {
 void EncodingPipeline::StopThread() {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(Item{Kind::Stop, {}});
+        queue_.push_back(Item{});
         itemAdded_.notify_one();
     }
     thread_.join();

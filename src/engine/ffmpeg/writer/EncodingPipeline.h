@@ -24,7 +24,8 @@ public:
     EncodingPipeline(const EncodingPipeline&) = delete;
     EncodingPipeline& operator=(const EncodingPipeline&) = delete;
 
-    void PushVideo(std::vector<uint8_t> frame);
+    // A picture as OutputSession::AddVideo takes it; `bytes` is what it holds, for the budget.
+    void PushVideo(ff::FramePtr picture, size_t bytes);
     void PushAudio(std::vector<uint8_t> block);
 
     // Waits for everything queued, then finishes the file. Throws the first failure not yet
@@ -37,10 +38,12 @@ public:
 private:
     enum class Kind { Video, Audio, Stop };
     struct Item {
-        Kind kind;
-        std::vector<uint8_t> data;
+        Kind kind = Kind::Stop;
+        ff::FramePtr picture;       // video
+        std::vector<uint8_t> data;  // audio
+        size_t bytes = 0;
     };
-    void Push(Kind kind, std::vector<uint8_t> data);
+    void Push(Item item);
     void Run();
     void StopThread();
 

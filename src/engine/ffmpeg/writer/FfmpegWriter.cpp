@@ -177,8 +177,10 @@ void FfmpegWriter::RequireOpen(const char* what) const {
 void FfmpegWriter::AppendVideoFrame(const FrameData& frame) {
     RequireOpen("a video frame");
     if (frame.empty() || !openHasVideo_) return;
-    if (!UnpackFrame(frame)) throw EngineError("The data handed to the writer is not a video frame");
-    pipeline_->PushVideo(frame);
+    const std::optional<FrameView> view = UnpackFrame(frame);
+    if (!view) throw EngineError("The data handed to the writer is not a video frame");
+    ff::FramePtr picture = pictures_.Copy(*view);
+    pipeline_->PushVideo(std::move(picture), pictures_.PictureBytes());
 }
 
 void FfmpegWriter::AppendAudioBlock(const AudioBlock& block) {

@@ -61,13 +61,13 @@ struct OutputSession::VideoStage {
     ff::CodecContextPtr encoder;
     AVStream* stream = nullptr;
     ff::SwsPtr scaler;
-    // The last frame added, not yet written for all the output times it covers; it is
+    // The last picture added, not yet written for all the output times it covers; it is
     // converted only once it turns out to be shown at all.
-    FrameData pending;
+    ff::FramePtr pending;
     bool hasPending = false;
     double pendingTimeMs = 0;
     ff::FramePtr converted;
-    std::optional<int32_t> firstTimeMs;
+    std::optional<int64_t> firstTimeMs;
     int64_t nextSlot = 0;
 
     double SlotTimeMs(int64_t slot) const {
@@ -242,47 +242,54 @@ void OutputSession::Encode(AVCodecContext* encoder, AVStream* stream, const AVFr
 
 // ---- video ---------------------------------------------------------------------------------
 
-void OutputSession::AddVideo(FrameData frame) {
-    if (!video_ || finished_) return;
-    const std::optional<FrameView> view = UnpackFrame(frame);
-    if (!view) throw EngineError("The data handed to the writer is not a video frame");
+void OutputSession::AddVideo(ff::FramePtr picture) {
+    if (!video_ || finished_ || !picture) return;
     VideoStage& v = *video_;
-    if (!v.firstTimeMs) v.firstTimeMs = view->header.timeMs;
-    const double timeMs = static_cast<double>(view->header.timeMs) - *v.firstTimeMs;
-    // Each output time shows the input frame nearest to it: the pending frame owns every
+    if (!v.firstTimeMs) v.firstTimeMs = picture->pts;
+    const double timeMs = static_cast<double>(picture->pts - *v.firstTimeMs);
+    // Each output time shows the input picture nearest to it: the pending one owns every
     // output time up to the middle between it and this one.
     if (v.hasPending) EmitPendingFrameBefore((v.pendingTimeMs + timeMs) / 2);
-    v.pending = std::move(frame);
+    v.pending = std::move(picture);
     v.hasPending = true;
     v.pendingTimeMs = timeMs;
     v.converted.reset();
+}
+
+ff::FramePtr OutputSession::ConvertForEncoder(ff::FramePtr picture) {
+    VideoStage& v = *video_;
+    const auto source = static_cast<AVPixelFormat>(picture->format);
+    const bool sourceFull = picture->color_range == AVCOL_RANGE_JPEG || IsFullRangeFormat(source);
+    const bool targetFull = IsFullRangeFormat(v.plan.pixelFormat);
+    if (source == v.plan.pixelFormat && picture->width == v.plan.width && picture->height == v.plan.height &&
+        sourceFull == targetFull)
+        return picture;
+
+    v.scaler.reset(sws_getCachedContext(v.scaler.release(), picture->width, picture->height, source, v.plan.width,
+                                        v.plan.height, v.plan.pixelFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!v.scaler)
+        throw EngineError(std::string("Cannot convert pictures from ") +
+                          (av_get_pix_fmt_name(source) ? av_get_pix_fmt_name(source) : "an unknown format"));
+    const int matrix = picture->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    sws_setColorspaceDetails(v.scaler.get(), sws_getCoefficients(matrix), sourceFull ? 1 : 0,
+                             sws_getCoefficients(matrix), targetFull ? 1 : 0, 0, 1 << 16, 1 << 16);
+    ff::FramePtr converted = ff::MakeFrame();
+    if (!converted) throw EngineError("Out of memory for a picture");
+    converted->format = v.plan.pixelFormat;
+    converted->width = v.plan.width;
+    converted->height = v.plan.height;
+    ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for a picture");
+    sws_scale(v.scaler.get(), picture->data, picture->linesize, 0, picture->height, converted->data,
+              converted->linesize);
+    return converted;
 }
 
 void OutputSession::EmitPendingFrameBefore(double limitMs) {
     VideoStage& v = *video_;
     while (v.SlotTimeMs(v.nextSlot) < limitMs) {
         if (!v.converted) {
-            const FrameView view = *UnpackFrame(v.pending);
-            const FrameHeader& h = view.header;
-            const auto source = static_cast<AVPixelFormat>(h.pixelFormat);
-            v.scaler.reset(sws_getCachedContext(v.scaler.release(), h.width, h.height, source, v.plan.width,
-                                                v.plan.height, v.plan.pixelFormat, SWS_BICUBIC, nullptr, nullptr,
-                                                nullptr));
-            if (!v.scaler)
-                throw EngineError(std::string("Cannot convert pictures from ") +
-                                  (av_get_pix_fmt_name(source) ? av_get_pix_fmt_name(source) : "an unknown format"));
-            const int matrix = h.colorSpace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-            const bool sourceFull = h.colorRange == AVCOL_RANGE_JPEG || IsFullRangeFormat(source);
-            sws_setColorspaceDetails(v.scaler.get(), sws_getCoefficients(matrix), sourceFull ? 1 : 0,
-                                     sws_getCoefficients(matrix), IsFullRangeFormat(v.plan.pixelFormat) ? 1 : 0, 0,
-                                     1 << 16, 1 << 16);
-            ff::FramePtr converted = ff::MakeFrame();
-            converted->format = v.plan.pixelFormat;
-            converted->width = v.plan.width;
-            converted->height = v.plan.height;
-            ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for a picture");
-            sws_scale(v.scaler.get(), view.planes, view.linesizes, 0, h.height, converted->data, converted->linesize);
-            v.converted = std::move(converted);
+            if (!v.pending) return;  // lost to a failed conversion: the file ends where it broke
+            v.converted = ConvertForEncoder(std::move(v.pending));
         }
         // The encoder may keep a reference to what it is given, so each output frame is its own
         // reference to the shared picture.
@@ -290,6 +297,11 @@ void OutputSession::EmitPendingFrameBefore(double limitMs) {
         if (!output) throw EngineError("Out of memory for a picture");
         output->pts = v.nextSlot++;  // counted before encoding: a failed slot is never sent twice
         output->pict_type = AV_PICTURE_TYPE_NONE;
+        // The stream's aspect and colours are the encoder's settings; what the input picture
+        // says about its own must not override them.
+        output->sample_aspect_ratio = AVRational{0, 1};
+        output->colorspace = AVCOL_SPC_UNSPECIFIED;
+        output->color_range = AVCOL_RANGE_UNSPECIFIED;
         // A fixed quantiser is read from each picture, not from the encoder's settings.
         if (v.plan.qscale > 0) output->quality = v.encoder->global_quality;
         Encode(v.encoder.get(), v.stream, output.get());

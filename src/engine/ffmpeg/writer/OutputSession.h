@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "engine/FfmpegUtil.h"
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/writer/OutputPlan.h"
 
@@ -26,10 +27,11 @@ public:
     bool HasVideo() const;
     bool HasAudio() const;
 
-    // A frame in the FrameData layout. Its timeMs places it: the first frame added is time 0 and
-    // output frames are repeated or left out so that each output frame shows the input frame
-    // nearest to its own time.
-    void AddVideo(FrameData frame);
+    // A picture whose pts is its time in milliseconds: the first picture added is time 0 and
+    // output frames are repeated or left out so that each output frame shows the input picture
+    // nearest to its own time. A picture in the encoder's format and size goes to the encoder
+    // as it is, without a copy.
+    void AddVideo(ff::FramePtr picture);
     // Interleaved s16 at the plan's input rate and channels; the first block starts at time 0.
     void AddAudio(const AudioBlock& block);
 
@@ -48,6 +50,8 @@ private:
     void WritePacket(AVPacket* packet, AVStream* stream, AVRational encoderTimeBase);
     void Encode(AVCodecContext* encoder, AVStream* stream, const AVFrame* frame);
     void EmitPendingFrameBefore(double limitMs);
+    // The picture itself when the encoder takes it as it is, else a converted copy.
+    ff::FramePtr ConvertForEncoder(ff::FramePtr picture);
     void EncodeAudioFromFifo(bool final);
 
     std::string path_;
