@@ -1,5 +1,6 @@
 #include "engine/FrameBuffer.h"
 
+#include <atomic>
 #include <cstring>
 
 extern "C" {
@@ -23,12 +24,31 @@ void PackFrameInto(FrameData& out, const FrameHeader& header, const uint8_t* con
         out.clear();
         return;
     }
-    out.resize(sizeof(FrameHeader) + static_cast<size_t>(size));
+    out.resize(sizeof(FrameHeader) + static_cast<size_t>(size) + kFrameTailPadding);
     FrameHeader h = header;
     h.magic = FrameHeader::kMagic;
     h.payloadSize = size;
     std::memcpy(out.data(), &h, sizeof h);
     av_image_copy_to_buffer(out.data() + sizeof h, size, planes, linesizes, format, header.width, header.height, 1);
+}
+
+uint32_t NewFrameSource() {
+    static std::atomic<uint32_t> last{0};
+    uint32_t value = ++last;
+    while (value == 0) value = ++last;  // after a wrap
+    return value;
+}
+
+bool SameFrame(const FrameData& a, const FrameData& b) {
+    if (a.size() != b.size()) return false;
+    if (a.size() < sizeof(FrameHeader)) return a == b;
+    FrameHeader ha, hb;
+    std::memcpy(&ha, a.data(), sizeof ha);
+    std::memcpy(&hb, b.data(), sizeof hb);
+    if (ha.source != 0 && ha.source == hb.source && ha.frameNumber == hb.frameNumber &&
+        ha.payloadSize == hb.payloadSize)
+        return true;
+    return std::memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 std::optional<FrameView> UnpackFrame(const FrameData& data) {

@@ -1,6 +1,7 @@
 #pragma once
 // Layout of FrameData: a fixed header followed by the picture planes exactly as the decoder
-// produced them, packed without padding (av_image_copy_to_buffer with alignment 1).
+// produced them, packed without padding between rows (av_image_copy_to_buffer with alignment
+// 1), then kFrameTailPadding spare bytes.
 // The reader fills it; the preview, the writer and the still-picture writer read it.
 #include <cstdint>
 #include <optional>
@@ -22,7 +23,22 @@ struct FrameHeader {
     int32_t timeMs = 0;            // presentation time of the frame, from the start of the input
     int32_t frameNumber = 0;       // counted from 1
     int32_t payloadSize = 0;       // bytes of plane data after the header
+    // Which opening of which input the frame comes from, unique in the process (0: unknown).
+    // Two frames with the same source and frame number hold the same picture, which spares
+    // comparing their bytes.
+    uint32_t source = 0;
 };
+
+// A new value for FrameHeader::source, never 0.
+uint32_t NewFrameSource();
+
+// True when `a` and `b` are certainly the same frame: equal bytes, or the same numbered frame
+// of the same source.
+bool SameFrame(const FrameData& a, const FrameData& b);
+
+// Bytes after the planes of a packed frame: swscale's vector code reads a little past the end
+// of the last row of a plane it converts.
+constexpr size_t kFrameTailPadding = 64;
 
 // Wraps planes into a FrameData. `planes`/`linesizes` as in AVFrame.
 FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]);

@@ -50,6 +50,35 @@ TEST(ReaderLongGop, RandomSeeksAndStepsBackDeliverTheStampedFrame) {
     }
 }
 
+// Frames say which opening they come from: the preview takes two frames with the same source and
+// number for the same picture without comparing their bytes, so a cached frame, a stepped-back
+// one and a re-read one must all carry the opening's source, and another opening another one.
+TEST(ReaderLongGop, EveryFrameOfAnOpeningCarriesItsSourceAndAnotherOpeningAnother) {
+    FfmpegReader reader;
+    const std::string clip = MakeClip(LongGop());
+    reader.OpenForReading(clip);
+    FrameData first, again, other;
+    auto source = [](const FrameData& frame) { return UnpackFrame(frame)->header.source; };
+    reader.SeekToFrame(120);
+    reader.ReadNextVideoFrame(first);
+    reader.ReadNextVideoFrame(other);
+    reader.SeekToFrame(120);  // from the cache
+    reader.ReadNextVideoFrame(again);
+    ASSERT_NE(source(first), 0u);
+    EXPECT_EQ(source(other), source(first));
+    EXPECT_EQ(source(again), source(first));
+    EXPECT_TRUE(SameFrame(first, again));
+    EXPECT_FALSE(SameFrame(first, other));
+
+    reader.OpenForReading(clip);
+    reader.SeekToFrame(120);
+    reader.ReadNextVideoFrame(again);
+    EXPECT_NE(source(again), source(first));
+    // The same picture from another opening counts as a new one (drawn again, never skipped).
+    EXPECT_EQ(ReadStamp(again), 120);
+    EXPECT_FALSE(SameFrame(first, again));
+}
+
 TEST(ReaderLongGop, DroppedFramesStillCountOneEachAndTheNextShownFrameIsRight) {
     for (const char* format : {"mp4", "mpeg2", "avi"}) {
         SCOPED_TRACE(format);

@@ -88,6 +88,7 @@ private:
     int32_t lastDelivered_ = 0;  // the frame handed out last, to tell steps back from jumps
     int32_t dropRemaining_ = 0;  // reads announced as thrown away
     int32_t audioPositionMs_ = 0;
+    uint32_t source_ = 0;        // stamped into every frame of this opening
 };
 
 }  // namespace trimora
