@@ -4,6 +4,7 @@
 
 extern "C" {
 #include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -89,32 +90,80 @@ void CropAlignment(int pixelFormat, int* alignX, int* alignY) {
     }
 }
 
-SwsContext* FrameScaler::ContextFor(const Key& key) {
-    if (context_ && key == key_) return context_.get();
-    context_.reset();
-    const auto format = static_cast<AVPixelFormat>(key.pixelFormat);
-    // Shrinking, which every frame of a job or playback goes through, takes the fast filter: a
-    // third cheaper per frame and alike on screen. Enlarging keeps the exact one.
-    const bool shrinking = key.targetWidth <= key.sourceWidth && key.targetHeight <= key.sourceHeight;
-    ff::SwsPtr context(sws_getContext(key.sourceWidth, key.sourceHeight, format, key.targetWidth,
-                                      key.targetHeight, kTargetFormat, shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR,
-                                      nullptr, nullptr, nullptr));
-    if (!context) {
-        const char* name = av_get_pix_fmt_name(format);
-        throw EngineError(std::string("The preview cannot show frames in pixel format ") +
-                          (name ? name : std::to_string(key.pixelFormat)) + ".");
+void FrameScaler::FreeIntermediate() {
+    av_freep(&intermediate_[0]);
+    for (int p = 0; p < 4; ++p) {
+        intermediate_[p] = nullptr;
+        intermediateLinesizes_[p] = 0;
     }
+}
+
+namespace {
+
+// Planar YUV (or grey) that swscale can scale within its own format.
+bool ScalesWithinFormat(const AVPixFmtDescriptor* desc) {
+    const auto flags = AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
+                       AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BAYER | AV_PIX_FMT_FLAG_FLOAT;
+    return (desc->flags & AV_PIX_FMT_FLAG_PLANAR) && !(desc->flags & flags) && desc->nb_components >= 3;
+}
+
+ff::SwsPtr MakeContext(int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat, int targetWidth,
+                       int targetHeight, AVPixelFormat targetFormat, int flags) {
+    ff::SwsPtr context(sws_getContext(sourceWidth, sourceHeight, sourceFormat, targetWidth, targetHeight,
+                                      targetFormat, flags, nullptr, nullptr, nullptr));
+    if (!context) {
+        const char* name = av_get_pix_fmt_name(sourceFormat);
+        throw EngineError(std::string("The preview cannot show frames in pixel format ") +
+                          (name ? name : std::to_string(static_cast<int>(sourceFormat))) + ".");
+    }
+    return context;
+}
+
+// swscale's vector colour converters write whole groups of 16 pixels, past the end of a row
+// whose width is not a multiple of 16: every row gets room for that, and the last one too.
+QImage PaddedImage(int width, int height, QImage::Format format) {
+    constexpr int kGroup = 16;
+    constexpr size_t kTail = 64;
+    const qsizetype stride = static_cast<qsizetype>((width + kGroup - 1) / kGroup * kGroup) * 4;
+    const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(height) + kTail;
+    auto* buffer = static_cast<uchar*>(av_malloc(bytes));
+    if (!buffer) return QImage();
+    return QImage(buffer, width, height, stride, format, [](void* data) { av_free(data); }, buffer);
+}
+
+}  // namespace
+
+void FrameScaler::MakeContexts(const Key& key) {
+    if (context_ && key == key_) return;
+    Release();
+    const auto format = static_cast<AVPixelFormat>(key.pixelFormat);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    // Shrinking, which every frame of a job or playback goes through, takes the fast filter:
+    // cheaper per frame and alike on screen. Enlarging keeps the exact one.
+    const bool shrinking = key.targetWidth <= key.sourceWidth && key.targetHeight <= key.sourceHeight;
+    const bool resized = key.targetWidth != key.sourceWidth || key.targetHeight != key.sourceHeight;
+    int convertFrom = key.sourceWidth, convertFromHeight = key.sourceHeight;
+    if (shrinking && resized && desc && ScalesWithinFormat(desc)) {
+        shrink_ = MakeContext(key.sourceWidth, key.sourceHeight, format, key.targetWidth, key.targetHeight, format,
+                              SWS_FAST_BILINEAR);
+        if (av_image_alloc(intermediate_, intermediateLinesizes_, key.targetWidth, key.targetHeight, format, 64) < 0) {
+            Release();
+            throw EngineError("Not enough memory for the preview picture.");
+        }
+        convertFrom = key.targetWidth;
+        convertFromHeight = key.targetHeight;
+    }
+    context_ = MakeContext(convertFrom, convertFromHeight, format, key.targetWidth, key.targetHeight, kTargetFormat,
+                           shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR);
     // RGB sources have no matrix; swscale refuses the call for them and that is fine.
-    sws_setColorspaceDetails(context.get(), sws_getCoefficients(key.colour.matrix), key.colour.fullRange ? 1 : 0,
+    sws_setColorspaceDetails(context_.get(), sws_getCoefficients(key.colour.matrix), key.colour.fullRange ? 1 : 0,
                              sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-    context_ = std::move(context);
     key_ = key;
-    return context_.get();
 }
 
 void FrameScaler::Prepare(int pixelFormat, const ColourChoice& colour, int sourceWidth, int sourceHeight,
                           int targetWidth, int targetHeight) {
-    ContextFor({pixelFormat, colour, sourceWidth, sourceHeight, targetWidth, targetHeight});
+    MakeContexts({pixelFormat, colour, sourceWidth, sourceHeight, targetWidth, targetHeight});
 }
 
 void FrameScaler::Convert(const FrameView& frame, const Rect& source, int targetWidth, int targetHeight,
@@ -124,8 +173,7 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
     if (!desc || source.IsEmpty() || targetWidth <= 0 || targetHeight <= 0) return;
 
-    SwsContext* context = ContextFor({header.pixelFormat, ChooseColour(header), source.width, source.height,
-                                      targetWidth, targetHeight});
+    MakeContexts({header.pixelFormat, ChooseColour(header), source.width, source.height, targetWidth, targetHeight});
 
     // Point every plane at the crop's corner; a palette is not an image plane.
     const uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
@@ -145,17 +193,29 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
         (desc->flags & AV_PIX_FMT_FLAG_ALPHA) ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     if (image->width() != targetWidth || image->height() != targetHeight || image->format() != imageFormat ||
         !image->isDetached())
-        *image = QImage(targetWidth, targetHeight, imageFormat);
+        *image = PaddedImage(targetWidth, targetHeight, imageFormat);
     if (image->isNull()) throw EngineError("Not enough memory for the preview picture.");
 
     uint8_t* destination[4] = {image->bits(), nullptr, nullptr, nullptr};
     const int destinationStrides[4] = {static_cast<int>(image->bytesPerLine()), 0, 0, 0};
-    ff::Check(sws_scale(context, planes, frame.linesizes, 0, source.height, destination, destinationStrides),
-              "Drawing the preview");
+    if (shrink_) {
+        ff::Check(sws_scale(shrink_.get(), planes, frame.linesizes, 0, source.height, intermediate_,
+                            intermediateLinesizes_),
+                  "Drawing the preview");
+        ff::Check(sws_scale(context_.get(), intermediate_, intermediateLinesizes_, 0, targetHeight, destination,
+                            destinationStrides),
+                  "Drawing the preview");
+    } else {
+        ff::Check(sws_scale(context_.get(), planes, frame.linesizes, 0, source.height, destination,
+                            destinationStrides),
+                  "Drawing the preview");
+    }
 }
 
 void FrameScaler::Release() {
+    shrink_.reset();
     context_.reset();
+    FreeIntermediate();
     key_ = {};
 }
 

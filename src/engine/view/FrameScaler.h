@@ -27,6 +27,11 @@ void CropAlignment(int pixelFormat, int* alignX, int* alignY);
 
 class FrameScaler {
 public:
+    FrameScaler() = default;
+    ~FrameScaler() { FreeIntermediate(); }
+    FrameScaler(const FrameScaler&) = delete;
+    FrameScaler& operator=(const FrameScaler&) = delete;
+
     // Converts `source` (in frame pixels, aligned as CropAlignment says) of the frame into
     // `image`, which ends up targetWidth x targetHeight; its buffer is reused when it already has
     // that size and format. Throws EngineError when swscale cannot handle the frame.
@@ -52,10 +57,19 @@ private:
         friend bool operator==(const Key&, const Key&) = default;
     };
 
-    SwsContext* ContextFor(const Key& key);
+    // Builds the contexts for `key` unless they are already there.
+    void MakeContexts(const Key& key);
 
     Key key_;
+    // Shrinking a YUV picture goes in two passes, each on vector code of swscale's own: first
+    // scaled within the frame's format (into intermediate_), then the colours converted at
+    // the shown size. One pass that does both costs a third more per frame. Otherwise shrink_
+    // stays empty and context_ does everything.
+    ff::SwsPtr shrink_;
     ff::SwsPtr context_;
+    uint8_t* intermediate_[4] = {nullptr, nullptr, nullptr, nullptr};
+    int intermediateLinesizes_[4] = {0, 0, 0, 0};
+    void FreeIntermediate();
 };
 
 }  // namespace trimora::view

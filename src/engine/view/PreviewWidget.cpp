@@ -1,6 +1,7 @@
 #include "engine/view/PreviewWidget.h"
 
 #include <QPainter>
+#include <QRegion>
 #include <QResizeEvent>
 #include <cmath>
 #include <cstring>
@@ -61,8 +62,7 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     }
     // The window's paint handler hands the same frame over again on every repaint; when
     // nothing changed the converted picture is still right.
-    const bool sameFrame = frame.size() == lastFrame_.size() &&
-                           std::memcmp(frame.data(), lastFrame_.data(), frame.size()) == 0;
+    const bool sameFrame = SameFrame(frame, lastFrame_);
     if (sameFrame && renderedFor_ == CurrentKey()) {
         update();
         return;
@@ -124,7 +124,17 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
     // resize event.
     if (!lastFrame_.empty() && renderedFor_ != CurrentKey()) RenderLastFrame();
     QPainter painter(this);
-    painter.fillRect(rect(), palette().color(backgroundRole()));
+    // The background only where the picture leaves it showing: filling under the picture too
+    // would paint every pixel twice for each frame.
+    QRegion background(rect());
+    if (!image_.isNull() && !image_.hasAlphaChannel()) {
+        // Only the pixels the picture covers entirely (its edges may fall inside a pixel).
+        const QRectF covered(imagePosition_, image_.deviceIndependentSize());
+        const QPoint topLeft(static_cast<int>(std::ceil(covered.left())), static_cast<int>(std::ceil(covered.top())));
+        const QPoint end(static_cast<int>(std::floor(covered.right())), static_cast<int>(std::floor(covered.bottom())));
+        if (end.x() > topLeft.x() && end.y() > topLeft.y()) background -= QRect(topLeft, end - QPoint(1, 1));
+    }
+    for (const QRect& part : background) painter.fillRect(part, palette().color(backgroundRole()));
     if (!image_.isNull()) painter.drawImage(imagePosition_, image_);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -327,6 +328,67 @@ TEST(PreviewWidget, RepaintsItsLastFrameUntilTheNextOne) {
     widget.resize(640, 480);
     widget.ShowFrame(again);
     ExpectRectNear(PictureBounds(Grab(widget)), QRect(0, 0, 640, 480));
+}
+
+// Shrinking goes through a scaled copy in the frame's own format, then the colours: every size
+// must come out whole to its last column and row with the picture's own values, including
+// widths that are no multiple of the converter's groups of pixels.
+TEST(PreviewWidget, ShrunkPicturesAreWholeAtEverySize) {
+    // Luma rises from left to right; the chroma is neutral, so grey levels name source columns.
+    const int width = 320, height = 240;
+    std::vector<uint8_t> y(static_cast<size_t>(width) * height), u(static_cast<size_t>(width / 2) * (height / 2), 128);
+    for (int row = 0; row < height; ++row)
+        for (int x = 0; x < width; ++x) y[static_cast<size_t>(row) * width + x] = static_cast<uint8_t>(60 + x * 150 / width);
+    FrameHeader header;
+    header.width = width;
+    header.height = height;
+    header.pixelFormat = AV_PIX_FMT_YUV420P;
+    const uint8_t* planes[4] = {y.data(), u.data(), u.data(), nullptr};
+    const int lines[4] = {width, width / 2, width / 2, 0};
+    const FrameData ramp = PackFrame(header, planes, lines);
+
+    for (const int shown : {300, 241, 203, 160, 117, 57}) {
+        SCOPED_TRACE("shown " + std::to_string(shown) + " pixels wide");
+        PreviewWidget widget;
+        widget.resize(shown, shown * 3 / 4);
+        widget.ShowFrame(ramp);
+        const QImage image = Grab(widget);
+        const QRect bounds = PictureBounds(image);
+        ExpectRectNear(bounds, QRect(0, 0, shown, shown * 3 / 4));
+        for (const int x : {bounds.left(), bounds.left() + bounds.width() / 3, bounds.right()}) {
+            const double source = (x - bounds.left() + 0.5) * width / bounds.width() - 0.5;
+            const double luma = 60 + std::clamp(source, 0.0, width - 1.0) * 150 / width;
+            const double expected = (luma - 16) * 255 / 219;
+            for (const int row : {bounds.top(), bounds.center().y(), bounds.bottom()})
+                EXPECT_NEAR(Luma(image.pixel(x, row)), expected, 6.0) << "column " << x << ", row " << row;
+        }
+    }
+}
+
+// The preview takes the same numbered frame of the same opening for the picture on screen; a
+// frame of another input with the same number is a new picture.
+TEST(PreviewWidget, AnotherInputsFrameWithTheSameNumberIsDrawn) {
+    PreviewWidget widget;
+    widget.resize(160, 120);
+    FrameData first = test::MakeStampedFrame(160, 120, 0x0101, 0);
+    FrameData second = test::MakeStampedFrame(160, 120, 0x0202, 0);
+    auto stamp = [](FrameData& frame, uint32_t source) {
+        FrameHeader header;
+        std::memcpy(&header, frame.data(), sizeof header);
+        header.source = source;
+        header.frameNumber = 7;
+        std::memcpy(frame.data(), &header, sizeof header);
+    };
+    stamp(first, 1);
+    stamp(second, 2);
+    widget.ShowFrame(first);
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0101);
+    widget.ShowFrame(second);
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0202);
+    // Without a source the bytes decide.
+    stamp(first, 0);
+    widget.ShowFrame(first);
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0101);
 }
 
 TEST(PreviewWidget, SampleAspectGivesTheDisplayShape) {

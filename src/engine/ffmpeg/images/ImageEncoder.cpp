@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -72,7 +73,12 @@ void ConvertToJpegYuv(const RgbImage& image, AVFrame* frame) {
     if (!scaler) throw EngineError("The picture converter for JPEG could not be set up.");
     const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(scaler.get(), bt601, 1, bt601, 1, 0, 1 << 16, 1 << 16);
-    const uint8_t* source[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
+    // swscale's vector code reads a little past the last row: give it spare bytes to read.
+    std::vector<uint8_t> padded;
+    padded.reserve(image.pixels.size() + 64);
+    padded.assign(image.pixels.begin(), image.pixels.end());
+    padded.resize(image.pixels.size() + 64);
+    const uint8_t* source[4] = {padded.data(), nullptr, nullptr, nullptr};
     const int sourceLines[4] = {image.width * 3, 0, 0, 0};
     sws_scale(scaler.get(), source, sourceLines, 0, image.height, frame->data, frame->linesize);
 }
@@ -138,6 +144,10 @@ std::vector<uint8_t> EncodeRaster(const RgbImage& image, RasterFormat format) {
     frame->height = image.height;
     frame->format = choice.pixelFormat;
     ff::Check(av_frame_get_buffer(frame.get(), 0), what);
+    // Some encoders (PCX) write whole even-length rows: the byte past an odd width must be a
+    // known one, not whatever the memory held.
+    for (int plane = 0; plane < AV_NUM_DATA_POINTERS && frame->buf[plane]; ++plane)
+        std::memset(frame->buf[plane]->data, 0, frame->buf[plane]->size);
     frame->pts = 0;
     frame->pict_type = AV_PICTURE_TYPE_I;
     frame->key_frame = 1;
