@@ -385,6 +385,9 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
     const bool steppingBack = wanted < lastDelivered_ && wanted >= lastDelivered_ - 3;
     const int32_t keep = steppingBack ? static_cast<int32_t>(std::min<size_t>(cache_.Capacity(frameBytes), 100000))
                                       : kFramesKeptAfterJump;
+    // Pictures before the ones kept are neither shown nor kept: the decoder may skip those that
+    // nothing else refers to (a drop has announced its own range already).
+    if (!dropping) video_.SkipDisposableUpTo(std::max(0, wanted - keep - 1));
     for (;;) {
         int32_t number = 0;
         const AVFrame* picture = video_.Next(number);
