@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,20 @@ void Breakdown(const std::string& clip, const QString& programFolder, int frames
     window.close();
 }
 
+// Counts the paint events of each widget (by object name, else class) while it is installed.
+class PaintCounter : public QObject {
+public:
+    std::map<std::string, int> counts;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const QString name = watched->objectName().isEmpty() ? QString(watched->metaObject()->className())
+                                                                 : watched->objectName();
+            ++counts[name.toStdString()];
+        }
+        return false;
+    }
+};
+
 double RunOurs(const std::string& clip, const QString& programFolder, const Target& target, const QString& output,
                int seconds, bool& ok, double& cpu) {
     test::FakePlatform platform;  // message boxes are recorded, never shown
@@ -143,12 +158,16 @@ double RunOurs(const std::string& clip, const QString& programFolder, const Targ
     window.EdOutFile->setText(output);
     platform.messages.clear();
 
+    PaintCounter paints;
+    if (std::getenv("BENCH_CUT_PAINTS")) qApp->installEventFilter(&paints);
     QElapsedTimer clock;
     const double cpuBefore = CpuSeconds();
     clock.start();
     window.cmdCut->click();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     cpu = CpuSeconds() - cpuBefore;
+    qApp->removeEventFilter(&paints);
+    for (const auto& [name, count] : paints.counts) std::fprintf(stderr, "  paints of %s: %d\n", name.c_str(), count);
     ok = platform.messages.size() == 1 && platform.messages[0].first == window.Messages[19];
     if (!ok)
         for (const auto& message : platform.messages) std::fprintf(stderr, "  message: %s\n", qPrintable(message.first));

@@ -131,6 +131,21 @@ void SkinLabel::SetLeft(float left) {
     move(ToPixels(left), y());
 }
 
+void SkinLabel::PaintOwnBackground() {
+    ownBackground_ = true;
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    update();
+}
+
+void SkinLabel::paintEvent(QPaintEvent* event) {
+    if (ownBackground_) {
+        // The style sheet's background colour where the skin gives one, the palette's otherwise.
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().brush(backgroundRole()));
+    }
+    QLabel::paintEvent(event);
+}
+
 InfoBox::InfoBox(QWidget* parent) : QPlainTextEdit(parent) {
     setReadOnly(true);
     setLineWrapMode(QPlainTextEdit::NoWrap);

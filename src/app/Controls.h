@@ -80,10 +80,18 @@ public:
     void SetCaption(const QString& caption);
     float Left() const { return left_; }
     void SetLeft(float left);
+    // The label paints its whole rectangle in its background colour, so a new caption repaints
+    // only the label and not the frames and window behind it (for captions that change many
+    // times a second).
+    void PaintOwnBackground();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QString caption_;
     float left_ = 0;
+    bool ownBackground_ = false;
 };
 
 // A several-line, read-only text box whose text is kept exactly as set (lines joined by CR LF).

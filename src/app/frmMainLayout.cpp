@@ -160,6 +160,9 @@ void frmMain::CreateControls() {
     cmdSavePictureAs = Make<QPushButton>(Frame4, "cmdSavePictureAs", "Save Frame...");
     LabelS = Make<SkinLabel>(Frame4, "LabelS", "");
     LabelS->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Its text changes with every cycle of a job and every frame of playback: with a background
+    // of its own, only the label is painted again, not the frames and the window behind it.
+    LabelS->PaintOwnBackground();
     Frame3 = Group(FrameCutEditor, "Frame3", "");
     cmbVideoSize = List(Frame3, "cmbVideoSize", {"-1 Zoom To Fit", "0  Shrink To Fit", "1", "2", "3", "4", "5", "8"});
     Accessible(cmbVideoSize, "Preview size");

@@ -2,6 +2,8 @@
 #include <QFile>
 #include <QImage>
 #include <QTest>
+#include <initializer_list>
+#include <map>
 
 #include "settings/CRegister.h"
 #include "support/WindowFixture.h"
@@ -169,6 +171,35 @@ TEST_F(CaptionsTest, WithoutAnInputTheFileBoxesTakeTheNewPrompts) {
     EXPECT_EQ(w.txtFile->text(), "DE 6");
     EXPECT_EQ(w.EdOutFile->text(), "DE 8");
     EXPECT_EQ(w.EdOutFile2->text(), "DE 8");
+}
+
+// The marks label is rewritten on every cycle of a job and every frame of playback: it paints
+// its whole rectangle itself, so the frames and the window behind it are not painted again.
+TEST_F(CaptionsTest, TheMarksLabelAloneIsPaintedWhenItsTextChanges) {
+    frmMain& w = Load();
+    w.show();
+    QCoreApplication::processEvents();
+    struct PaintCounter : QObject {
+        std::map<QObject*, int> paints;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++paints[watched];
+            return false;
+        }
+    } counter;
+    for (QObject* watched : std::initializer_list<QObject*>{w.LabelS, w.Frame4, w.FrameCutEditor, &w})
+        watched->installEventFilter(&counter);
+    for (int i = 0; i < 3; ++i) {
+        w.LabelS->SetCaption(QString("frame %1").arg(i));
+        QCoreApplication::processEvents();
+    }
+    EXPECT_GE(counter.paints[w.LabelS], 1);
+    EXPECT_EQ(counter.paints[w.Frame4], 0);
+    EXPECT_EQ(counter.paints[w.FrameCutEditor], 0);
+    EXPECT_EQ(counter.paints[&w], 0);
+    // Where there is no text the label shows its background, not whatever was there before.
+    const QImage label = w.LabelS->grab().toImage();
+    const QColor background = w.LabelS->palette().color(w.LabelS->backgroundRole());
+    EXPECT_EQ(label.pixelColor(label.width() - 1, label.height() - 1).rgb(), background.rgb());
 }
 
 TEST_F(CaptionsTest, ShippedLanguagesAllLoadWithoutDefaults) {

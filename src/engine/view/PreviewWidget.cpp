@@ -63,10 +63,7 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     // The window's paint handler hands the same frame over again on every repaint; when
     // nothing changed the converted picture is still right.
     const bool sameFrame = SameFrame(frame, lastFrame_);
-    if (sameFrame && renderedFor_ == CurrentKey()) {
-        update();
-        return;
-    }
+    if (sameFrame && renderedFor_ == CurrentKey()) return;  // on screen already, or painted when exposed
     const std::optional<FrameView> view = UnpackFrame(frame);
     if (!view) throw EngineError("The preview was given data that is not a video frame.");
     Render(*view);
