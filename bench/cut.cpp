@@ -46,6 +46,13 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
 long PeakKilobytes(int who) {
     rusage usage{};
     getrusage(who, &usage);
@@ -235,34 +242,50 @@ int main(int argc, char** argv) {
 
     std::printf("cut of %d s (frames %d-%d) of a 1280x720 25 fps H.264 + AAC clip\n\n", seconds, kFirstFrame,
                 kFirstFrame + seconds * kFps - 1);
+    // The machine's other work moves single timings by 10 to 20 %: each figure is the median of
+    // several runs, ours and ffmpeg's taking turns.
+    const int runs = std::getenv("BENCH_CUT_RUNS") ? std::max(1, std::atoi(std::getenv("BENCH_CUT_RUNS"))) : 3;
+    std::printf("median of %d runs each, taking turns\n\n", runs);
     std::printf("| output | Trimora | ffmpeg | ratio (ffmpeg / Trimora) | reader + writer alone | CPU Trimora / ffmpeg / alone |\n"
                 "|---|---|---|---|---|---|\n");
     bool allOk = true;
     long ffmpegPeak = 0;
+    const bool onlyOurs = std::getenv("BENCH_CUT_ONLY_OURS") != nullptr;
     for (const Target& target : targets) {
         const QString ours = temp.path() + "/ours." + target.extension;
-        bool ok = false;
-        double ourCpu = 0;
-        const double ourTime = RunOurs(clip, programFolder, target, ours, seconds, ok, ourCpu);
-        allOk = allOk && ok;
         const std::string command = "ffmpeg -v error -nostdin -y -ss " + std::to_string((kFirstFrame - 1) / kFps) +
                                     " -i " + test::ShellQuote(clip) + " -t " + std::to_string(seconds) + " -r " +
                                     std::to_string(kFps) + " " + target.ffmpegOptions + " " +
                                     test::ShellQuote(temp.path().toStdString() + "/ffmpeg." + target.extension);
-        long ffmpegPeakKb = 0;
-        if (std::getenv("BENCH_CUT_ONLY_OURS")) {
-            std::printf("| %s | %.2f s (CPU %.2f s) |\n", target.name, ourTime, ourCpu);
+        std::vector<double> ourTimes, ourCpus, ffmpegTimes, ffmpegCpus, engineTimes, engineCpus, ratios;
+        for (int run = 0; run < runs; ++run) {
+            bool ok = false;
+            double ourCpu = 0;
+            ourTimes.push_back(RunOurs(clip, programFolder, target, ours, seconds, ok, ourCpu));
+            ourCpus.push_back(ourCpu);
+            allOk = allOk && ok;
+            if (onlyOurs) continue;
+            long ffmpegPeakKb = 0;
+            double ffmpegCpu = 0;
+            ffmpegTimes.push_back(RunFfmpeg(command, ffmpegPeakKb, ffmpegCpu));
+            ffmpegCpus.push_back(ffmpegCpu);
+            ffmpegPeak = std::max(ffmpegPeak, ffmpegPeakKb);
+            ratios.push_back(ffmpegTimes.back() / ourTimes.back());
+            double engineCpu = 0;
+            engineTimes.push_back(RunEngineOnly(clip, programFolder, target,
+                                                temp.path() + "/engine." + target.extension, seconds, engineCpu));
+            engineCpus.push_back(engineCpu);
+        }
+        if (onlyOurs) {
+            std::printf("| %s | %.2f s (CPU %.2f s) |\n", target.name, Median(ourTimes), Median(ourCpus));
             continue;
         }
-        double ffmpegCpu = 0;
-        const double ffmpegTime = RunFfmpeg(command, ffmpegPeakKb, ffmpegCpu);
-        ffmpegPeak = std::max(ffmpegPeak, ffmpegPeakKb);
-        double engineCpu = 0;
-        const double engineTime = RunEngineOnly(clip, programFolder, target,
-                                                temp.path() + "/engine." + target.extension, seconds, engineCpu);
-        std::printf("| %s | %.2f s | %.2f s | %.2f | %.2f s | %.2f s / %.2f s / %.2f s |\n", target.name, ourTime,
-                    ffmpegTime, ffmpegTime / ourTime, engineTime, ourCpu, ffmpegCpu, engineCpu);
-        std::fprintf(stderr, "  %s\n", command.c_str());
+        std::printf("| %s | %.2f s | %.2f s | %.2f | %.2f s | %.2f s / %.2f s / %.2f s |\n", target.name,
+                    Median(ourTimes), Median(ffmpegTimes), Median(ratios), Median(engineTimes), Median(ourCpus),
+                    Median(ffmpegCpus), Median(engineCpus));
+        std::fprintf(stderr, "  %s\n  ratios:", command.c_str());
+        for (double ratio : ratios) std::fprintf(stderr, " %.2f", ratio);
+        std::fprintf(stderr, "\n");
         std::fflush(stdout);
     }
     if (std::getenv("BENCH_CUT_BREAKDOWN")) Breakdown(clip, programFolder, 100);

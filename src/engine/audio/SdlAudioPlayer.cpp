@@ -146,7 +146,11 @@ int64_t SdlAudioPlayer::QueuedCounter() {
 
 int64_t SdlAudioPlayer::PlayedCounter() {
     std::lock_guard lock(mutex_);
-    return played_;
+    if (lastTaken_ <= 0 || sampleRate_ <= 0) return played_;
+    const int64_t frameBytes = int64_t{channels_} * kBytesPerSample;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - lastRequest_).count();
+    const auto covered = static_cast<int64_t>(seconds * sampleRate_) * frameBytes;
+    return played_ - lastTaken_ + std::min(lastTaken_, covered);
 }
 
 void SdlAudioPlayer::QueueBlock(const AudioBlock& block) {
@@ -228,6 +232,7 @@ void SdlAudioPlayer::Stop() {
     queue_.clear();
     queued_ = 0;
     played_ = 0;
+    lastTaken_ = 0;
     playedSinceDry_ = false;
     ++generation_;
 }
@@ -248,8 +253,11 @@ void SdlAudioPlayer::FillDevice(Uint8* stream, int length) {
     size_t filled;
     {
         std::lock_guard lock(mutex_);
+        const int64_t playedBefore = played_;
         filled = deviceFormat_.mixedToStereo ? TakeMixedToStereo(stream, wanted, finishedBlocks)
                                              : TakeQueued(stream, wanted, finishedBlocks);
+        lastTaken_ = played_ - playedBefore;
+        lastRequest_ = std::chrono::steady_clock::now();
         if (filled > 0) playedSinceDry_ = true;
         if (queue_.empty() && playedSinceDry_) {
             ranDry = true;

@@ -28,7 +28,12 @@
 //   starts draining the queue. Blocks play in order, back to back.
 // - Amounts (AmountForDuration, DurationOfAmount, the counters) are bytes of the recorded
 //   format, the unit of an AudioBlock's size. QueuedCounter counts bytes queued and
-//   PlayedCounter bytes the device has taken, both since the last Stop.
+//   PlayedCounter bytes played, both since the last Stop.
+// - What has been played, as near as SDL lets us see it: the device asks for one buffer at a
+//   time and plays it while it waits to ask for the next. So PlayedCounter is what the device
+//   took before its latest request, plus as much of that request's sound as the time since
+//   then covers (never more than it took). It rises steadily with the device's clock instead of
+//   jumping a whole buffer ahead of what can be heard.
 // - Stop closes the device, drops the queue and resets both counters.
 //
 // Events reach the handler as queued calls on the UI thread: EndArrayPlay once for each block
@@ -37,6 +42,7 @@
 // sound was queued before it could be delivered (the player is then playing again).
 #include <SDL.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -123,7 +129,9 @@ private:
     uint16_t volumeRight_ = 0xFFFF;
     std::deque<Block> queue_;
     int64_t queued_ = 0;
-    int64_t played_ = 0;
+    int64_t played_ = 0;          // bytes the device has taken
+    int64_t lastTaken_ = 0;       // of which taken at its latest request
+    std::chrono::steady_clock::time_point lastRequest_;
     uint64_t generation_ = 0;
     bool playedSinceDry_ = false;
 };

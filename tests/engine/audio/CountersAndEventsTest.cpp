@@ -2,7 +2,10 @@
 // real time and plays it nowhere).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "AudioTestHelpers.h"
 #include "engine/audio/SdlAudioPlayer.h"
@@ -80,6 +83,32 @@ TEST_F(CountersAndEventsTest, PlayedCounterFollowsTheDeviceAndEachBlockIsReporte
     EXPECT_EQ(events.offUiThread, 0);
 }
 
+// The device takes a buffer at a time and plays it while it waits to ask for the next: the
+// played counter follows the sound as it is heard instead of running a buffer ahead of it, so it
+// never counts more than the time since playing began holds (the slack covers the dummy
+// driver's clock, which may run a little fast). Waiting longer only loosens the bound.
+TEST_F(CountersAndEventsTest, PlayedCounterNeverRunsAheadOfTheTimePlayed) {
+    player->SetSecondSetupValue(100);  // buffers of 4096 frames, 85 ms: a jump would show
+    QueueBlocks(10, 4800);             // 1 s
+    const auto begin = std::chrono::steady_clock::now();
+    player->BeginPlaying();
+    const double bytesPerMs = 48000 * 2 * 2 / 1000.0;
+    double mostAhead = -1e9;
+    int64_t last = 0;
+    bool wentBack = false;
+    while (std::chrono::steady_clock::now() - begin < std::chrono::milliseconds(400)) {
+        const int64_t played = player->PlayedCounter();
+        const double elapsedMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+        mostAhead = std::max(mostAhead, played / bytesPerMs - elapsedMs);
+        wentBack |= played < last;
+        last = played;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(last, 0);
+    EXPECT_FALSE(wentBack);
+    EXPECT_LT(mostAhead, 20.0) << "ms of sound counted before it could have been played";
+}
+
 TEST_F(CountersAndEventsTest, StopDropsTheQueueAndResetsBothCounters) {
     QueueBlocks(20, 4800);  // 2 s
     player->BeginPlaying();
@@ -95,6 +124,7 @@ TEST_F(CountersAndEventsTest, StopDropsTheQueueAndResetsBothCounters) {
     const int64_t total = QueueBlocks(2, 480);
     player->BeginPlaying();
     ASSERT_TRUE(WaitFor([&] { return events.endPlay > 0; }));
+    ASSERT_TRUE(WaitFor([&] { return player->PlayedCounter() >= total; }));
     EXPECT_EQ(player->PlayedCounter(), total);
     EXPECT_EQ(player->QueuedCounter(), total);
 }

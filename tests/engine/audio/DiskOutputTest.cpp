@@ -35,6 +35,8 @@ protected:
         player->BeginPlaying();
         opened = player->OpenDeviceFormat();
         EXPECT_TRUE(WaitFor([&] { return events.endPlay > 0; }));
+        // The queue ran dry when the device took its last bytes; they are played a buffer later.
+        EXPECT_TRUE(WaitFor([&] { return player->PlayedCounter() >= player->QueuedCounter(); }));
         played = player->PlayedCounter();
         queued = player->QueuedCounter();
         player->Stop();
