@@ -133,7 +133,7 @@ public:
     InfoBox* EdInfoVideo = nullptr;
     SkinLabel* lblVideoInfo = nullptr;
     SkinLabel* lblAudioInfo = nullptr;
-    CommonDialog* commonDialog = nullptr;  // the shared file dialog ("CommonDialog")
+    std::unique_ptr<CommonDialog> commonDialog;  // the shared file dialog ("CommonDialog")
 
     // ---- engine objects -------------------------------------------------------------------
     std::unique_ptr<MediaFile> VideoFileIn1;

@@ -146,7 +146,7 @@ void frmMain::CreateControls() {
     txtFile->setText("Select Input Video File");
     txtFile->setReadOnly(true);
 
-    commonDialog = new CommonDialog(platform_, this);
+    commonDialog = std::make_unique<CommonDialog>(platform_, this);
 
     FrameCutEditor = Group(this, "FrameCutEditor", "Movie Editor");
     Frame5 = Group(FrameCutEditor, "Frame5", "");
