@@ -79,6 +79,44 @@ TEST(ReaderLongGop, EveryFrameOfAnOpeningCarriesItsSourceAndAnotherOpeningAnothe
     EXPECT_FALSE(SameFrame(first, again));
 }
 
+// The frame a seek lands on (a mark's frame) stays at hand after reading far past it, as a job
+// does before it shows its first mark again; the frames read on are still kept for stepping
+// back, and a landing is never mistaken for another frame.
+TEST(ReaderLongGop, GoingBackToWhereASeekLandedNeedsNoDecodingAfterReadingOn) {
+    ClipSpec spec = LongGop();
+    spec.width = 320;
+    spec.height = 240;
+    FfmpegReader reader(1u << 20);  // room for about nine of these frames
+    reader.OpenForReading(MakeClip(spec));
+    FrameData frame;
+    for (const int mark : {120, 200}) {
+        reader.SeekToFrame(mark);
+        reader.ReadNextVideoFrame(frame);
+        ASSERT_EQ(ReadStamp(frame), mark);
+    }
+    reader.SeekToFrame(121);
+    for (int expected = 121; expected <= 180; ++expected) {
+        reader.ReadNextVideoFrame(frame);
+        ASSERT_EQ(ReadStamp(frame), expected);
+    }
+    const int64_t decoded = reader.PicturesDecoded();
+    for (const int mark : {120, 200, 121, 120}) {
+        reader.SeekToFrame(mark);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), mark);
+        EXPECT_EQ(reader.CurrentFrameNumber(), mark);
+    }
+    EXPECT_EQ(reader.PicturesDecoded(), decoded);
+    // Reading on from a landing decodes the next frame as usual.
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 121);
+    // A frame neither kept nor landed on is decoded again, from its keyframe.
+    reader.SeekToFrame(150);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 150);
+    EXPECT_GT(reader.PicturesDecoded(), decoded);
+}
+
 TEST(ReaderLongGop, DroppedFramesStillCountOneEachAndTheNextShownFrameIsRight) {
     for (const char* format : {"mp4", "mpeg2", "avi"}) {
         SCOPED_TRACE(format);

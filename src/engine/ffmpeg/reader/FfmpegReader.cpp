@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 extern "C" {
 #include <libavutil/imgutils.h>
@@ -17,7 +18,10 @@ namespace {
 
 // Enough for a few seconds of 1080p pictures; together with the decoder's own frames it keeps
 // the reader well inside a few hundred megabytes.
-constexpr size_t kCacheBytes = 96u << 20;
+// The frames reached by the latest seeks (the marks' frames, as they are shown when set) are
+// kept apart from the frames read since: going back to a mark after reading on, as the end
+// of a job does, costs no decoding from the keyframe.
+constexpr size_t kLandingBytes = 16u << 20;
 // Decoding this many frames forward is taken to cost about as much as a seek.
 constexpr int32_t kSeekCostFrames = 8;
 // Frames before a seek's target kept for later: a few after a jump, as many as fit while the
@@ -147,7 +151,7 @@ int32_t KiloBits(double bitsPerSecond) {
 
 }  // namespace
 
-FfmpegReader::FfmpegReader() : cache_(kCacheBytes) {}
+FfmpegReader::FfmpegReader(size_t cacheBytes) : cache_(cacheBytes), landings_(kLandingBytes) {}
 
 FfmpegReader::~FfmpegReader() = default;
 
@@ -156,6 +160,8 @@ void FfmpegReader::Close() {
     audio_.Close();
     index_.Clear();
     cache_.Clear();
+    landings_.Clear();
+    seekLanding_ = false;
     info_ = Info();
     current_ = 0;
     lastDelivered_ = 0;
@@ -265,7 +271,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
             // The first picture must decode: a file that only looks like a video fails here, and
             // the picture the program shows first is ready in the cache.
             FrameData picture;
-            if (DecodeUntil(1, false, &picture) == 0 || picture.empty())
+            if (DecodeUntil(1, false, false, &picture) == 0 || picture.empty())
                 throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
         }
         info_.open = true;
@@ -321,6 +327,7 @@ void FfmpegReader::SeekToFrame(int32_t frameNumber) {
     }
     const int32_t frame = std::clamp(frameNumber, 1, index_.FrameCount() + 1);
     current_ = frame - 1;
+    seekLanding_ = true;
     video_.SkipDisposableUpTo(0);
     PlaceSound(frame);
 }
@@ -375,7 +382,7 @@ bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
     return wanted - next <= wanted - groupStart + kSeekCostFrames;
 }
 
-int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out) {
+int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out) {
     if (!DecodeForwardIsCheaper(wanted)) video_.StartAt(index_.StartPacketFor(wanted));
     // Frames decoded on the way to the target are kept in the cache: stepping back from the
     // target asks for them next.
@@ -407,6 +414,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, FrameData* out)
             // The caller's buffer is reused from frame to frame: no allocation per frame.
             PackInto(*out, *picture, number);
             cache_.Store(number, *picture);
+            if (landing) landings_.Store(number, *picture);
         }
         lastDelivered_ = number;
         return number;
@@ -425,16 +433,21 @@ void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     }
     const bool dropping = dropRemaining_ > 0;
     if (dropping) --dropRemaining_;
+    // Only the first frame read after a seek is where the seek landed.
+    const bool landing = std::exchange(seekLanding_, false) && !dropping;
     // A dropped frame is never looked at: the caller's buffer keeps what it holds instead of
     // receiving a copy of the picture.
     const bool copy = !dropping || frame.empty();
-    if (const AVFrame* cached = cache_.Find(wanted)) {
+    const AVFrame* cached = cache_.Find(wanted);
+    if (cached && landing && !landings_.Find(wanted)) landings_.Store(wanted, *cached);
+    if (!cached) cached = landings_.Find(wanted);
+    if (cached) {
         if (copy) PackInto(frame, *cached, wanted);
         current_ = wanted;
         lastDelivered_ = wanted;
         return;
     }
-    const int32_t got = DecodeUntil(wanted, dropping, copy ? &frame : nullptr);
+    const int32_t got = DecodeUntil(wanted, dropping, landing, copy ? &frame : nullptr);
     if (got == 0) {
         frame.clear();
         return;

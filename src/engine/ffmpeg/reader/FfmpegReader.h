@@ -16,7 +16,9 @@ namespace trimora {
 
 class FfmpegReader {
 public:
-    FfmpegReader();
+    // The budget of recently read frames kept for stepping back (tests give a small one).
+    static constexpr size_t kDefaultCacheBytes = 96u << 20;
+    explicit FfmpegReader(size_t cacheBytes = kDefaultCacheBytes);
     ~FfmpegReader();
     FfmpegReader(const FfmpegReader&) = delete;
     FfmpegReader& operator=(const FfmpegReader&) = delete;
@@ -49,6 +51,9 @@ public:
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block);
     void DropNotification(int32_t count);
 
+    // Pictures the video decoder has put out since the reader was made: the decoding work done.
+    int64_t PicturesDecoded() const { return video_.PicturesDecoded(); }
+
 private:
     struct Info {
         bool open = false;
@@ -73,8 +78,8 @@ private:
     bool DecodeForwardIsCheaper(int32_t wanted) const;
     // Decodes until frame `wanted` comes out. Returns the number of the frame taken (which is
     // `wanted` unless the stream lacks it), 0 at the end. The picture is packed into `out`
-    // unless `out` is nullptr.
-    int32_t DecodeUntil(int32_t wanted, bool dropping, FrameData* out);
+    // unless `out` is nullptr; `landing`: it is where a seek landed, kept among the landings.
+    int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
     FrameData Pack(const AVFrame& picture, int32_t frameNumber) const;
     void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
     void PlaceSound(int32_t frameNumber);
@@ -84,6 +89,8 @@ private:
     VideoDecoder video_;
     AudioDecoder audio_;
     FrameCache cache_;
+    FrameCache landings_;        // the frames the latest seeks landed on
+    bool seekLanding_ = false;   // the next frame read is where a seek landed
     int32_t current_ = 0;        // the frame delivered last
     int32_t lastDelivered_ = 0;  // the frame handed out last, to tell steps back from jumps
     int32_t dropRemaining_ = 0;  // reads announced as thrown away

@@ -38,7 +38,11 @@ void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameI
     if (!packet_ || !frame_) throw EngineError("Out of memory while opening the video decoder.");
 }
 
-void VideoDecoder::Close() { *this = VideoDecoder(); }
+void VideoDecoder::Close() {
+    const int64_t decoded = picturesDecoded_;
+    *this = VideoDecoder();
+    picturesDecoded_ = decoded;
+}
 
 int32_t VideoDecoder::ExpectedNext() const {
     if (putBack_) return lastOutput_;
@@ -154,6 +158,7 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
     for (;;) {
         const int received = avcodec_receive_frame(codec_.get(), frame_.get());
         if (received >= 0) {
+            ++picturesDecoded_;
             int32_t number = frame_->pts != AV_NOPTS_VALUE ? index_->FrameOfPacket(frame_->pts) : 0;
             if (number == 0) number = lastOutput_ + 1;
             lastOutput_ = number;

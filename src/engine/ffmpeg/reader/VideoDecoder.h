@@ -33,6 +33,9 @@ public:
     // nothing else refers to.
     void SkipDisposableUpTo(int32_t frame) { skipUpTo_ = frame; }
 
+    // Pictures put out by the decoder, over every file this object has opened.
+    int64_t PicturesDecoded() const { return picturesDecoded_; }
+
 private:
     bool ReadPacket();
     // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
@@ -54,6 +57,7 @@ private:
     int64_t nextPacket_ = -1;     // decode index of the next packet read, -1 until recognised
     int32_t lastOutput_ = 0;
     int32_t skipUpTo_ = 0;
+    int64_t picturesDecoded_ = 0;
 };
 
 }  // namespace trimora
