@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPaintEvent>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -140,11 +141,17 @@ void Breakdown(const std::string& clip, const QString& programFolder, int frames
 class PaintCounter : public QObject {
 public:
     std::map<std::string, int> counts;
+    std::map<std::string, int> rects;  // of the widget BENCH_CUT_PAINT_RECTS names
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint) {
             const QString name = watched->objectName().isEmpty() ? QString(watched->metaObject()->className())
                                                                  : watched->objectName();
             ++counts[name.toStdString()];
+            if (std::getenv("BENCH_CUT_PAINT_RECTS") && name == std::getenv("BENCH_CUT_PAINT_RECTS")) {
+                const QRect r = static_cast<QPaintEvent*>(event)->rect();
+                ++rects[std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) + "x" +
+                        std::to_string(r.height())];
+            }
         }
         return false;
     }
@@ -175,6 +182,7 @@ double RunOurs(const std::string& clip, const QString& programFolder, const Targ
     cpu = CpuSeconds() - cpuBefore;
     qApp->removeEventFilter(&paints);
     for (const auto& [name, count] : paints.counts) std::fprintf(stderr, "  paints of %s: %d\n", name.c_str(), count);
+    for (const auto& [rect, count] : paints.rects) std::fprintf(stderr, "    rect %s: %d\n", rect.c_str(), count);
     ok = platform.messages.size() == 1 && platform.messages[0].first == window.Messages[19];
     if (!ok)
         for (const auto& message : platform.messages) std::fprintf(stderr, "  message: %s\n", qPrintable(message.first));
