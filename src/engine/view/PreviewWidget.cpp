@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 
 namespace trimora {
@@ -55,6 +56,28 @@ void PreviewWidget::Render(const FrameView& frame) {
     renderedFor_ = key;
 }
 
+bool PreviewWidget::IsLastFrame(const FrameData& frame) const {
+    if (!hasFrame_ || frame.size() < sizeof(FrameHeader)) return false;
+    FrameHeader header;
+    std::memcpy(&header, frame.data(), sizeof header);
+    if (header.source != 0 && header.source == lastHeader_.source && header.frameNumber == lastHeader_.frameNumber &&
+        header.payloadSize == lastHeader_.payloadSize)
+        return true;
+    return !lastFrame_.empty() && SameFrame(frame, lastFrame_);
+}
+
+std::optional<FrameView> PreviewWidget::LastFrameView() const {
+    if (!hasFrame_) return std::nullopt;
+    if (!lastPicture_) return UnpackFrame(lastFrame_);
+    FrameView view;
+    view.header = lastHeader_;
+    for (int p = 0; p < 4; ++p) {
+        view.planes[p] = lastPicture_->data[p];
+        view.linesizes[p] = lastPicture_->linesize[p];
+    }
+    return view;
+}
+
 void PreviewWidget::ShowFrame(const FrameData& frame) {
     if (frame.empty()) {
         Clear();
@@ -62,18 +85,25 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     }
     // The window's paint handler hands the same frame over again on every repaint; when
     // nothing changed the converted picture is still right.
-    const bool sameFrame = SameFrame(frame, lastFrame_);
+    const bool sameFrame = IsLastFrame(frame);
     if (sameFrame && renderedFor_ == CurrentKey()) return;  // on screen already, or painted when exposed
     const std::optional<FrameView> view = UnpackFrame(frame);
     if (!view) throw EngineError("The preview was given data that is not a video frame.");
     Render(*view);
-    if (!sameFrame) lastFrame_.assign(frame.begin(), frame.end());
+    if (!sameFrame) {
+        lastHeader_ = view->header;
+        lastPicture_ = delivered::Find(view->header);
+        if (lastPicture_)
+            lastFrame_.clear();
+        else
+            lastFrame_.assign(frame.begin(), frame.end());
+        hasFrame_ = true;
+    }
     update();
 }
 
 void PreviewWidget::RenderLastFrame() {
-    if (lastFrame_.empty()) return;
-    const std::optional<FrameView> view = UnpackFrame(lastFrame_);
+    const std::optional<FrameView> view = LastFrameView();
     if (!view) return;
     try {
         Render(*view);
@@ -85,6 +115,8 @@ void PreviewWidget::RenderLastFrame() {
 }
 
 void PreviewWidget::Clear() {
+    hasFrame_ = false;
+    lastPicture_.reset();
     lastFrame_.clear();
     image_ = QImage();
     update();
@@ -105,9 +137,7 @@ void PreviewWidget::PrepareForPlayback(int32_t width, int32_t height) {
     header.width = width;
     header.height = height;
     header.pixelFormat = AV_PIX_FMT_YUV420P;
-    if (const std::optional<FrameView> shown = UnpackFrame(lastFrame_);
-        shown && shown->header.width == width && shown->header.height == height)
-        header = shown->header;
+    if (hasFrame_ && lastHeader_.width == width && lastHeader_.height == height) header = lastHeader_;
     const view::Placement placement = view::PlacePicture(LayoutFor(header, CurrentKey()));
     if (placement.target.IsEmpty()) return;
     scaler_.Prepare(header.pixelFormat, view::ChooseColour(header), placement.source.width, placement.source.height,
@@ -119,7 +149,7 @@ void PreviewWidget::PlaybackEnded() { scaler_.Release(); }
 void PreviewWidget::paintEvent(QPaintEvent*) {
     // Moving to a screen with another pixel ratio changes the size in device pixels without a
     // resize event.
-    if (!lastFrame_.empty() && renderedFor_ != CurrentKey()) RenderLastFrame();
+    if (hasFrame_ && renderedFor_ != CurrentKey()) RenderLastFrame();
     QPainter painter(this);
     // The background only where the picture leaves it showing: filling under the picture too
     // would paint every pixel twice for each frame.

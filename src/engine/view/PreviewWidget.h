@@ -5,7 +5,10 @@
 #include <QPointF>
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 
+#include "engine/FfmpegUtil.h"
+#include "engine/FrameBuffer.h"
 #include "engine/MediaTypes.h"
 #include "engine/view/FrameScaler.h"
 
@@ -22,7 +25,7 @@ public:
     // previous picture in place.
     void ShowFrame(const FrameData& frame);
     void Clear();
-    bool HasFrame() const { return !lastFrame_.empty(); }
+    bool HasFrame() const { return hasFrame_; }
 
     // -1 (or any negative) zoom to fit, 0 shrink to fit, n > 0 scale by n.
     void SetSizeMode(int32_t mode);
@@ -53,8 +56,16 @@ private:
     view::PlacementInput LayoutFor(const FrameHeader& header, const RenderKey& key) const;
     void Render(const FrameView& frame);
     void RenderLastFrame();
+    // Whether `frame` is the frame shown last.
+    bool IsLastFrame(const FrameData& frame) const;
+    std::optional<FrameView> LastFrameView() const;
 
     int32_t sizeMode_ = -1;
+    // The frame shown last, kept to draw it again at another size: the reader's decoded
+    // picture when the frame is one the reader has just handed out, else a copy of its data.
+    bool hasFrame_ = false;
+    FrameHeader lastHeader_;
+    ff::FramePtr lastPicture_;
     FrameData lastFrame_;
     RenderKey renderedFor_;
     QImage image_;

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "ReaderTestSupport.h"
+#include "engine/DeliveredPictures.h"
 
 namespace trimora::test {
 namespace {
@@ -115,6 +116,41 @@ TEST(ReaderLongGop, GoingBackToWhereASeekLandedNeedsNoDecodingAfterReadingOn) {
     reader.ReadNextVideoFrame(frame);
     EXPECT_EQ(ReadStamp(frame), 150);
     EXPECT_GT(reader.PicturesDecoded(), decoded);
+}
+
+// The writer and the preview take the reader's own picture for a frame it has just handed out:
+// found by the frame's header, holding exactly the frame's pixels, only for the latest few
+// frames and only while the input is open.
+TEST(ReaderDeliveredPictures, TheLatestFramesArePicturesWithTheFramesPixelsUntilTheInputCloses) {
+    FfmpegReader reader;
+    reader.OpenForReading(MakeClip(LongGop()));
+    std::vector<FrameData> frames(6);
+    reader.SeekToFrame(40);
+    for (FrameData& frame : frames) reader.ReadNextVideoFrame(frame);
+    auto header = [](const FrameData& frame) { return UnpackFrame(frame)->header; };
+
+    const FrameView last = *UnpackFrame(frames.back());
+    const ff::FramePtr picture = delivered::Find(last.header);
+    ASSERT_TRUE(picture);
+    EXPECT_EQ(picture->pts, last.header.timeMs);
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? last.header.height : (last.header.height + 1) / 2;
+        const int bytes = plane == 0 ? last.header.width : (last.header.width + 1) / 2;
+        for (int row = 0; row < rows; ++row)
+            ASSERT_EQ(std::memcmp(picture->data[plane] + static_cast<ptrdiff_t>(row) * picture->linesize[plane],
+                                  last.planes[plane] + static_cast<ptrdiff_t>(row) * last.linesizes[plane],
+                                  static_cast<size_t>(bytes)),
+                      0)
+                << "plane " << plane << " row " << row;
+    }
+    EXPECT_TRUE(delivered::Find(header(frames[2])));
+    EXPECT_FALSE(delivered::Find(header(frames[0])));  // only the latest few are kept
+    FrameHeader unknown = last.header;
+    unknown.source = 0;  // frames not made by a reader are never matched
+    EXPECT_FALSE(delivered::Find(unknown));
+
+    reader.Close();
+    EXPECT_FALSE(delivered::Find(last.header));
 }
 
 TEST(ReaderLongGop, DroppedFramesStillCountOneEachAndTheNextShownFrameIsRight) {

@@ -11,9 +11,11 @@
 #include <memory>
 
 extern "C" {
+#include <libavutil/imgutils.h>
 #include <libavutil/pixfmt.h>
 }
 
+#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 #include "engine/FrameBuffer.h"
 #include "engine/view/PreviewWidget.h"
@@ -389,6 +391,40 @@ TEST(PreviewWidget, AnotherInputsFrameWithTheSameNumberIsDrawn) {
     stamp(first, 0);
     widget.ShowFrame(first);
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0101);
+}
+
+// A frame the reader has just handed out is kept as the reader's picture, not copied: the
+// preview holds its own reference, so it still redraws that frame at a new size after the input
+// is closed and the caller's buffer holds something else.
+TEST(PreviewWidget, KeepsTheReadersPictureOfTheFrameItShows) {
+    const int number = 0x2468;
+    FrameData frame = test::MakeStampedFrame(160, 120, number, 280);
+    FrameHeader header;
+    std::memcpy(&header, frame.data(), sizeof header);
+    header.source = NewFrameSource();
+    header.frameNumber = 8;
+    std::memcpy(frame.data(), &header, sizeof header);
+    const FrameView view = *UnpackFrame(frame);
+    ff::FramePtr picture = ff::MakeFrame();
+    picture->format = header.pixelFormat;
+    picture->width = header.width;
+    picture->height = header.height;
+    ASSERT_GE(av_frame_get_buffer(picture.get(), 0), 0);
+    av_image_copy(picture->data, picture->linesize, const_cast<const uint8_t**>(view.planes), view.linesizes,
+                  static_cast<AVPixelFormat>(header.pixelFormat), header.width, header.height);
+    delivered::Publish(header.source, header.frameNumber, *picture);
+    picture.reset();
+
+    PreviewWidget widget;
+    widget.resize(160, 120);
+    widget.ShowFrame(frame);
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), number);
+
+    delivered::Forget(header.source);
+    frame = test::MakeStampedFrame(160, 120, 0x0f0f, 0);  // the caller's buffer moves on
+    widget.resize(320, 240);
+    EXPECT_TRUE(widget.HasFrame());
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 320, 240)), number);
 }
 
 TEST(PreviewWidget, SampleAspectGivesTheDisplayShape) {

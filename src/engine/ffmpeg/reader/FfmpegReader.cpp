@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "engine/DeliveredPictures.h"
 #include "engine/FrameBuffer.h"
 
 namespace trimora {
@@ -156,6 +157,7 @@ FfmpegReader::FfmpegReader(size_t cacheBytes) : cache_(cacheBytes), landings_(kL
 FfmpegReader::~FfmpegReader() = default;
 
 void FfmpegReader::Close() {
+    if (source_ != 0) delivered::Forget(source_);
     video_.Close();
     audio_.Close();
     index_.Clear();
@@ -415,6 +417,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
             PackInto(*out, *picture, number);
             cache_.Store(number, *picture);
             if (landing) landings_.Store(number, *picture);
+            delivered::Publish(source_, number, *picture);
         }
         lastDelivered_ = number;
         return number;
@@ -442,7 +445,10 @@ void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     if (cached && landing && !landings_.Find(wanted)) landings_.Store(wanted, *cached);
     if (!cached) cached = landings_.Find(wanted);
     if (cached) {
-        if (copy) PackInto(frame, *cached, wanted);
+        if (copy) {
+            PackInto(frame, *cached, wanted);
+            delivered::Publish(source_, wanted, *cached);
+        }
         current_ = wanted;
         lastDelivered_ = wanted;
         return;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 #include "engine/FrameBuffer.h"
 #include "engine/ffmpeg/writer/CodecCatalog.h"
@@ -179,8 +180,11 @@ void FfmpegWriter::AppendVideoFrame(const FrameData& frame) {
     if (frame.empty() || !openHasVideo_) return;
     const std::optional<FrameView> view = UnpackFrame(frame);
     if (!view) throw EngineError("The data handed to the writer is not a video frame");
-    ff::FramePtr picture = pictures_.Copy(*view);
-    pipeline_->PushVideo(std::move(picture), pictures_.PictureBytes());
+    // A frame the reader has just handed out is its decoded picture: a reference to that
+    // picture costs no copy.
+    ff::FramePtr picture = delivered::Find(view->header);
+    if (!picture) picture = pictures_.Copy(*view);
+    pipeline_->PushVideo(std::move(picture), static_cast<size_t>(view->header.payloadSize));
 }
 
 void FfmpegWriter::AppendAudioBlock(const AudioBlock& block) {
