@@ -259,7 +259,9 @@ int main(int argc, char** argv) {
     bool allOk = true;
     long ffmpegPeak = 0;
     const bool onlyOurs = std::getenv("BENCH_CUT_ONLY_OURS") != nullptr;
+    const char* only = std::getenv("BENCH_CUT_TARGET");  // an extension: avi, mpeg or wmv
     for (const Target& target : targets) {
+        if (only && std::string(only) != target.extension) continue;
         const QString ours = temp.path() + "/ours." + target.extension;
         const std::string command = "ffmpeg -v error -nostdin -y -ss " + std::to_string((kFirstFrame - 1) / kFps) +
                                     " -i " + test::ShellQuote(clip) + " -t " + std::to_string(seconds) + " -r " +
