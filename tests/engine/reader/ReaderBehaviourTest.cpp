@@ -151,6 +151,18 @@ TEST(ReaderDeliveredPictures, TheLatestFramesArePicturesWithTheFramesPixelsUntil
 
     reader.Close();
     EXPECT_FALSE(delivered::Find(last.header));
+
+    // A reader that goes without being closed takes its pictures with it too.
+    FrameHeader published;
+    {
+        FfmpegReader other;
+        other.OpenForReading(MakeClip(LongGop()));
+        FrameData frame;
+        other.ReadNextVideoFrame(frame);
+        published = UnpackFrame(frame)->header;
+        EXPECT_TRUE(delivered::Find(published));
+    }
+    EXPECT_FALSE(delivered::Find(published));
 }
 
 TEST(ReaderLongGop, DroppedFramesStillCountOneEachAndTheNextShownFrameIsRight) {

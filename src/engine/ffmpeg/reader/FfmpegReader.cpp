@@ -154,7 +154,10 @@ int32_t KiloBits(double bitsPerSecond) {
 
 FfmpegReader::FfmpegReader(size_t cacheBytes) : cache_(cacheBytes), landings_(kLandingBytes) {}
 
-FfmpegReader::~FfmpegReader() = default;
+// Pictures published for the writer and the preview go with the reader.
+FfmpegReader::~FfmpegReader() {
+    if (source_ != 0) delivered::Forget(source_);
+}
 
 void FfmpegReader::Close() {
     if (source_ != 0) delivered::Forget(source_);
