@@ -60,12 +60,7 @@ ff::FramePtr Find(const FrameHeader& header) {
     if (!found || found->width != header.width || found->height != header.height ||
         found->format != header.pixelFormat)
         return nullptr;
-    found->pts = header.timeMs;
-    found->colorspace = static_cast<AVColorSpace>(header.colorSpace);
-    found->color_range = static_cast<AVColorRange>(header.colorRange);
-    found->sample_aspect_ratio = header.sampleAspectNum > 0 && header.sampleAspectDen > 0
-                                     ? AVRational{header.sampleAspectNum, header.sampleAspectDen}
-                                     : AVRational{0, 1};
+    TakeHeaderDescription(*found, header);
     return found;
 }
 
@@ -81,3 +76,16 @@ void Forget(uint32_t source) {
 }
 
 }  // namespace trimora::delivered
+
+namespace trimora {
+
+void TakeHeaderDescription(AVFrame& picture, const FrameHeader& header) {
+    picture.pts = header.timeMs;
+    picture.colorspace = static_cast<AVColorSpace>(header.colorSpace);
+    picture.color_range = static_cast<AVColorRange>(header.colorRange);
+    picture.sample_aspect_ratio = header.sampleAspectNum > 0 && header.sampleAspectDen > 0
+                                      ? AVRational{header.sampleAspectNum, header.sampleAspectDen}
+                                      : AVRational{0, 1};
+}
+
+}  // namespace trimora

@@ -25,3 +25,10 @@ ff::FramePtr Find(const FrameHeader& header);
 void Forget(uint32_t source);
 
 }  // namespace trimora::delivered
+
+namespace trimora {
+
+// Gives `picture` the time (as pts, in ms), colours and sample aspect `header` states.
+void TakeHeaderDescription(AVFrame& picture, const FrameHeader& header);
+
+}  // namespace trimora

@@ -39,16 +39,17 @@ uint32_t NewFrameSource() {
     return value;
 }
 
+bool SameSourceFrame(const FrameHeader& a, const FrameHeader& b) {
+    return a.source != 0 && a.source == b.source && a.frameNumber == b.frameNumber && a.payloadSize == b.payloadSize;
+}
+
 bool SameFrame(const FrameData& a, const FrameData& b) {
     if (a.size() != b.size()) return false;
     if (a.size() < sizeof(FrameHeader)) return a == b;
     FrameHeader ha, hb;
     std::memcpy(&ha, a.data(), sizeof ha);
     std::memcpy(&hb, b.data(), sizeof hb);
-    if (ha.source != 0 && ha.source == hb.source && ha.frameNumber == hb.frameNumber &&
-        ha.payloadSize == hb.payloadSize)
-        return true;
-    return std::memcmp(a.data(), b.data(), a.size()) == 0;
+    return SameSourceFrame(ha, hb) || std::memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 std::optional<FrameView> UnpackFrame(const FrameData& data) {

@@ -32,8 +32,12 @@ struct FrameHeader {
 // A new value for FrameHeader::source, never 0.
 uint32_t NewFrameSource();
 
-// True when `a` and `b` are certainly the same frame: equal bytes, or the same numbered frame
-// of the same source.
+// True when the headers name the same numbered frame of the same known source (which makes
+// them the same picture); false when either source is unknown.
+bool SameSourceFrame(const FrameHeader& a, const FrameHeader& b);
+
+// True when `a` and `b` are certainly the same frame: the same numbered frame of the same
+// source, or equal bytes.
 bool SameFrame(const FrameData& a, const FrameData& b);
 
 // Bytes after the planes of a packed frame: swscale's vector code reads a little past the end

@@ -47,12 +47,8 @@ void frmMain::cmdCut_Click() {
         if (!CheckOutputNames({output})) return;
 
         UpdatingSliders = true;
-        cmdCut->setEnabled(false);
-        cmdSplit->setEnabled(false);
-        cmdCancel->setEnabled(true);
-        LockForJob(true);
+        TakeWindowForJob(*this);
         locked = true;
-        JobRunning = true;
         CancelRequested = false;
         RequireOutputCreated(PrepareOutput(*this, output));
         in.SeekToFrame(StartFrame);

@@ -32,6 +32,14 @@ void CloseIfAskedDuringJob(frmMain& window) {
     window.close();
 }
 
+void TakeWindowForJob(frmMain& window) {
+    window.cmdCut->setEnabled(false);
+    window.cmdSplit->setEnabled(false);
+    window.cmdCancel->setEnabled(true);
+    window.LockForJob(true);
+    window.JobRunning = true;
+}
+
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {
     outcome.Step([&] {
         window.cmdCut->setEnabled(true);

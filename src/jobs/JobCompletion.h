@@ -40,6 +40,10 @@ void RequireOutputCreated(const OutputPreparation& preparation);
 // or the success message given.
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage);
 
+// Takes the window for a job: Cut and Split off, Cancel on, whatever would move or close the
+// reader or change the output locked; the job is running.
+void TakeWindowForJob(frmMain& window);
+
 // Gives the window back after a job: Cut and Split on, Cancel off, the controls the job locked
 // (when it got as far as locking them) as they were; the job is no longer running.
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked);

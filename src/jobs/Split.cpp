@@ -35,12 +35,8 @@ void frmMain::cmdSplit_Click() {
         ProgressBar1->setValue(0);
         UpdatingSliders = true;
         CancelRequested = false;
-        cmdCut->setEnabled(false);
-        cmdSplit->setEnabled(false);
-        cmdCancel->setEnabled(true);
-        LockForJob(true);
+        TakeWindowForJob(*this);
         locked = true;
-        JobRunning = true;
 
         MediaFile& in = *VideoFileIn1;
         const int32_t splitFrame = SliderTimePosition1->Value();

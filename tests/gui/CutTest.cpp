@@ -200,13 +200,7 @@ TEST_F(CutTest, AnErrorEndsTheJobWithMessage1AndTheDescription) {
 
 TEST_F(CutTest, AThreeHourInputCutsWithoutOverflow) {
     // 2000 frames of 5.5 s: positions pass 10,800,000 ms near the end.
-    engine.setUpFile = [](FakeMediaFile& file) {
-        file.numberOfFrames = 2000;
-        file.videoDuration = 11000000;
-        file.audioDuration = 11000000;
-        file.sampleRate = 8;  // long sound blocks keep the job short
-        file.channels = 1;
-    };
+    UseThreeHourInput(2000);
     Load();
     Open();
     SetMarks(1990, 2000);

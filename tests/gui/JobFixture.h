@@ -31,6 +31,18 @@ protected:
     }
 
     // Puts the marks where the user would have dragged them.
+    // An input of about three hours (11,000,000 ms) in `frames` frames: positions in ms and their
+    // sums pass what 32-bit arithmetic times 100 can hold. Long sound blocks keep the job short.
+    void UseThreeHourInput(int frames) {
+        engine.setUpFile = [frames](FakeMediaFile& file) {
+            file.numberOfFrames = frames;
+            file.videoDuration = 11000000;
+            file.audioDuration = 11000000;
+            file.sampleRate = 8;
+            file.channels = 1;
+        };
+    }
+
     void SetMarks(int mark1, int mark2) {
         window->SliderTimePosition1->SetValue(mark1);
         window->SliderTimePosition2->SetValue(mark2);

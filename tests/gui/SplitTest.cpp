@@ -170,13 +170,7 @@ TEST_F(SplitTest, InputWithoutSoundCopiesOnlyVideoAndSlider2ReachesItsEnd) {
 
 TEST_F(SplitTest, AThreeHourInputSplitsWithoutOverflow) {
     // 400 frames of 27.5 s: both positions pass 10,737 s, where a 32-bit sum times 100 overflows.
-    engine.setUpFile = [](FakeMediaFile& file) {
-        file.numberOfFrames = 400;
-        file.videoDuration = 11000000;
-        file.audioDuration = 11000000;
-        file.sampleRate = 8;  // long sound blocks keep the job short
-        file.channels = 1;
-    };
+    UseThreeHourInput(400);
     Load();
     Open();
     SetMarks(200, 30);

@@ -142,7 +142,7 @@ void FrameScaler::MakeContexts(const Key& key) {
     // cheaper per frame and alike on screen. Enlarging keeps the exact one.
     const bool shrinking = key.targetWidth <= key.sourceWidth && key.targetHeight <= key.sourceHeight;
     const bool resized = key.targetWidth != key.sourceWidth || key.targetHeight != key.sourceHeight;
-    int convertFrom = key.sourceWidth, convertFromHeight = key.sourceHeight;
+    int convertFromWidth = key.sourceWidth, convertFromHeight = key.sourceHeight;
     if (shrinking && resized && desc && ScalesWithinFormat(desc)) {
         shrink_ = MakeContext(key.sourceWidth, key.sourceHeight, format, key.targetWidth, key.targetHeight, format,
                               SWS_FAST_BILINEAR);
@@ -150,10 +150,10 @@ void FrameScaler::MakeContexts(const Key& key) {
             Release();
             throw EngineError("Not enough memory for the preview picture.");
         }
-        convertFrom = key.targetWidth;
+        convertFromWidth = key.targetWidth;
         convertFromHeight = key.targetHeight;
     }
-    context_ = MakeContext(convertFrom, convertFromHeight, format, key.targetWidth, key.targetHeight, kTargetFormat,
+    context_ = MakeContext(convertFromWidth, convertFromHeight, format, key.targetWidth, key.targetHeight, kTargetFormat,
                            shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR);
     // RGB sources have no matrix; swscale refuses the call for them and that is fine.
     sws_setColorspaceDetails(context_.get(), sws_getCoefficients(key.colour.matrix), key.colour.fullRange ? 1 : 0,

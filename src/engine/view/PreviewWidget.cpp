@@ -57,17 +57,13 @@ void PreviewWidget::Render(const FrameView& frame) {
 }
 
 bool PreviewWidget::IsLastFrame(const FrameData& frame) const {
-    if (!hasFrame_ || frame.size() < sizeof(FrameHeader)) return false;
+    if (!HasFrame() || frame.size() < sizeof(FrameHeader)) return false;
     FrameHeader header;
     std::memcpy(&header, frame.data(), sizeof header);
-    if (header.source != 0 && header.source == lastHeader_.source && header.frameNumber == lastHeader_.frameNumber &&
-        header.payloadSize == lastHeader_.payloadSize)
-        return true;
-    return !lastFrame_.empty() && SameFrame(frame, lastFrame_);
+    return SameSourceFrame(header, lastHeader_) || (!lastFrame_.empty() && SameFrame(frame, lastFrame_));
 }
 
 std::optional<FrameView> PreviewWidget::LastFrameView() const {
-    if (!hasFrame_) return std::nullopt;
     if (!lastPicture_) return UnpackFrame(lastFrame_);
     FrameView view;
     view.header = lastHeader_;
@@ -97,7 +93,6 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
             lastFrame_.clear();
         else
             lastFrame_.assign(frame.begin(), frame.end());
-        hasFrame_ = true;
     }
     update();
 }
@@ -115,7 +110,6 @@ void PreviewWidget::RenderLastFrame() {
 }
 
 void PreviewWidget::Clear() {
-    hasFrame_ = false;
     lastPicture_.reset();
     lastFrame_.clear();
     image_ = QImage();
@@ -137,7 +131,7 @@ void PreviewWidget::PrepareForPlayback(int32_t width, int32_t height) {
     header.width = width;
     header.height = height;
     header.pixelFormat = AV_PIX_FMT_YUV420P;
-    if (hasFrame_ && lastHeader_.width == width && lastHeader_.height == height) header = lastHeader_;
+    if (HasFrame() && lastHeader_.width == width && lastHeader_.height == height) header = lastHeader_;
     const view::Placement placement = view::PlacePicture(LayoutFor(header, CurrentKey()));
     if (placement.target.IsEmpty()) return;
     scaler_.Prepare(header.pixelFormat, view::ChooseColour(header), placement.source.width, placement.source.height,
@@ -149,7 +143,7 @@ void PreviewWidget::PlaybackEnded() { scaler_.Release(); }
 void PreviewWidget::paintEvent(QPaintEvent*) {
     // Moving to a screen with another pixel ratio changes the size in device pixels without a
     // resize event.
-    if (hasFrame_ && renderedFor_ != CurrentKey()) RenderLastFrame();
+    if (HasFrame() && renderedFor_ != CurrentKey()) RenderLastFrame();
     QPainter painter(this);
     // The background only where the picture leaves it showing: filling under the picture too
     // would paint every pixel twice for each frame.

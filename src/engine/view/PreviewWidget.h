@@ -25,7 +25,7 @@ public:
     // previous picture in place.
     void ShowFrame(const FrameData& frame);
     void Clear();
-    bool HasFrame() const { return hasFrame_; }
+    bool HasFrame() const { return lastPicture_ || !lastFrame_.empty(); }
 
     // -1 (or any negative) zoom to fit, 0 shrink to fit, n > 0 scale by n.
     void SetSizeMode(int32_t mode);
@@ -63,7 +63,6 @@ private:
     int32_t sizeMode_ = -1;
     // The frame shown last, kept to draw it again at another size: the reader's decoded
     // picture when the frame is one the reader has just handed out, else a copy of its data.
-    bool hasFrame_ = false;
     FrameHeader lastHeader_;
     ff::FramePtr lastPicture_;
     FrameData lastFrame_;

@@ -398,33 +398,47 @@ TEST(PreviewWidget, AnotherInputsFrameWithTheSameNumberIsDrawn) {
 // is closed and the caller's buffer holds something else.
 TEST(PreviewWidget, KeepsTheReadersPictureOfTheFrameItShows) {
     const int number = 0x2468;
-    FrameData frame = test::MakeStampedFrame(160, 120, number, 280);
-    FrameHeader header;
-    std::memcpy(&header, frame.data(), sizeof header);
+    FrameData plain = test::MakeStampedFrame(160, 120, number, 280);
+    const FrameView plainView = *UnpackFrame(plain);
+    // Colour in both chroma planes, so a picture drawn from the wrong planes would show it.
+    const size_t chroma = static_cast<size_t>(plainView.linesizes[1]) * (plainView.header.height / 2);
+    std::memset(const_cast<uint8_t*>(plainView.planes[1]), 60, chroma);
+    std::memset(const_cast<uint8_t*>(plainView.planes[2]), 200, chroma);
+    // The same pixels as a frame the reader handed out, its picture published.
+    FrameData frame = plain;
+    FrameHeader header = plainView.header;
     header.source = NewFrameSource();
     header.frameNumber = 8;
     std::memcpy(frame.data(), &header, sizeof header);
-    const FrameView view = *UnpackFrame(frame);
     ff::FramePtr picture = ff::MakeFrame();
     picture->format = header.pixelFormat;
     picture->width = header.width;
     picture->height = header.height;
     ASSERT_GE(av_frame_get_buffer(picture.get(), 0), 0);
-    av_image_copy(picture->data, picture->linesize, const_cast<const uint8_t**>(view.planes), view.linesizes,
-                  static_cast<AVPixelFormat>(header.pixelFormat), header.width, header.height);
+    av_image_copy(picture->data, picture->linesize, const_cast<const uint8_t**>(plainView.planes),
+                  plainView.linesizes, static_cast<AVPixelFormat>(header.pixelFormat), header.width, header.height);
     delivered::Publish(header.source, header.frameNumber, *picture);
     picture.reset();
+
+    // What the frame looks like drawn from its own data.
+    PreviewWidget reference;
+    reference.resize(160, 120);
+    reference.ShowFrame(plain);
+    const QImage expected = Grab(reference);
+    EXPECT_EQ(StampIn(expected, QRect(0, 0, 160, 120)), number);
 
     PreviewWidget widget;
     widget.resize(160, 120);
     widget.ShowFrame(frame);
-    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), number);
+    EXPECT_EQ(Grab(widget), expected);
 
     delivered::Forget(header.source);
     frame = test::MakeStampedFrame(160, 120, 0x0f0f, 0);  // the caller's buffer moves on
     widget.resize(320, 240);
     EXPECT_TRUE(widget.HasFrame());
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 320, 240)), number);
+    widget.resize(160, 120);
+    EXPECT_EQ(Grab(widget), expected);
 }
 
 TEST(PreviewWidget, SampleAspectGivesTheDisplayShape) {

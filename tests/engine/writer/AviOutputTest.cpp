@@ -36,9 +36,7 @@ TEST_P(EveryAviCodec, WritesAnAviThatDecodesToTheFramesAppended) {
     writer.SelectAviCodec(static_cast<int16_t>(number));
     writer.SetAviVideoParameters(feed.width, feed.height, 25);
     const std::string path = TempPath(".avi");
-    writer.CreateOutputFile(path, kContainerAvi);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, kContainerAvi);
 
     const ProbeInfo info = Probe(path);
     EXPECT_EQ(info.formatName, "avi") << entry.displayName;
@@ -71,9 +69,7 @@ TEST_P(EveryAviSoundOption, KeepsEveryFrameAndTheSoundInSync) {
     option.select(writer, feed.sampleRate, feed.channels);
     writer.SetAviVideoParameters(feed.width, feed.height, 25);
     const std::string path = TempPath(".avi");
-    writer.CreateOutputFile(path, kContainerAvi);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, kContainerAvi);
 
     const ProbeInfo info = Probe(path);
     EXPECT_EQ(info.formatName, "avi");
@@ -118,9 +114,7 @@ TEST(AviFrameRate, AnotherOutputRateKeepsTheDurationAndTheSync) {
         writer.SetPcmAudio(feed.sampleRate, feed.channels, 16);
         writer.SetAviVideoParameters(feed.width, feed.height, c.outputRate);
         const std::string path = TempPath(".avi");
-        writer.CreateOutputFile(path, kContainerAvi);
-        AppendFeed(writer, feed);
-        writer.Close();
+        WriteFeed(writer, feed, path, kContainerAvi);
 
         const std::vector<int> stamps = DecodeStamps(path);
         EXPECT_NEAR(stamps.size() / c.exactRate, 2.0, 1.0 / c.exactRate + 1e-6);
@@ -184,9 +178,7 @@ TEST(AviInput, AnyPixelFormatAndSizeIsConverted) {
         writer.SelectAviCodec(number);
         writer.SetAviVideoParameters(c.width, c.height, 25);
         const std::string path = TempPath(".avi");
-        writer.CreateOutputFile(path, kContainerAvi);
-        AppendFeed(writer, feed);
-        writer.Close();
+        WriteFeed(writer, feed, path, kContainerAvi);
         EXPECT_EQ(Probe(path).decodeErrors, 0);
         EXPECT_EQ(DecodeStamps(path), Range(1, 8));
     }

@@ -37,9 +37,7 @@ std::string WriteWithSettings(FfmpegWriter& writer, int frames = 25) {
     DescribeInput(writer, feed);
     writer.SetAviVideoParameters(feed.width, feed.height, 25);
     const std::string path = TempPath(".avi");
-    writer.CreateOutputFile(path, kContainerAvi);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, kContainerAvi);
     return path;
 }
 

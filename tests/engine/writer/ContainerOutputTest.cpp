@@ -26,9 +26,7 @@ TEST_P(EveryContainer, HoldsEveryFrameWithTheSoundInSync) {
     writer.SetMpegAudioParameters(128, feed.sampleRate, 2);
     writer.SelectWmvProfile(static_cast<int16_t>(writer.WmvProfileCount()));
     const std::string path = TempPath(c.kind == kContainerMpeg ? ".mpeg" : ".wmv");
-    writer.CreateOutputFile(path, c.kind);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, c.kind);
 
     const ProbeInfo info = Probe(path);
     EXPECT_EQ(info.formatName, c.format);
@@ -64,9 +62,7 @@ TEST(MpegOutput, ListedFrameRateAndUnusualSoundAreConvertedWithoutLosingSync) {
     writer.SetMpegVideoParameters(2, 1150, feed.width, feed.height, 29.97);
     writer.SetMpegAudioParameters(384, feed.sampleRate, 2);
     const std::string path = TempPath(".mpeg");
-    writer.CreateOutputFile(path, kContainerMpeg);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, kContainerMpeg);
 
     const ProbeInfo info = Probe(path);
     EXPECT_EQ(info.videoCodec, "mpeg2video");
@@ -90,9 +86,7 @@ TEST(WindowsMediaOutput, TheLowestProfileShrinksThePictureAndStillHoldsEveryFram
     DescribeInput(writer, feed);
     writer.SelectWmvProfile(1);
     const std::string path = TempPath(".wmv");
-    writer.CreateOutputFile(path, kContainerWindowsMedia);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, path, kContainerWindowsMedia);
     const ProbeInfo info = Probe(path);
     EXPECT_EQ(info.formatName, "asf");
     EXPECT_EQ(info.width, 160);

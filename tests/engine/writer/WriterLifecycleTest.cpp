@@ -22,9 +22,7 @@ TEST(WriterLifecycle, CloseWithNothingOpenIsQuietAndAppendingWithoutAFileThrows)
     Feed feed;
     feed.frames = 3;
     DescribeInput(writer, feed);
-    writer.CreateOutputFile(TempPath(".avi"), kContainerAvi);
-    AppendFeed(writer, feed);
-    writer.Close();
+    WriteFeed(writer, feed, TempPath(".avi"), kContainerAvi);
     EXPECT_NO_THROW(writer.Close());
     EXPECT_THROW(writer.AppendVideoFrame(MakeStampedFrame(176, 144, 4, 120)), EngineError);
 }

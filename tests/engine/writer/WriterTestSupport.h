@@ -53,6 +53,13 @@ inline void AppendFeed(FfmpegWriter& writer, const Feed& feed) {
     }
 }
 
+// Creates the file, appends the whole feed and closes it.
+inline void WriteFeed(FfmpegWriter& writer, const Feed& feed, const std::string& path, int32_t containerKind) {
+    writer.CreateOutputFile(path, containerKind);
+    AppendFeed(writer, feed);
+    writer.Close();
+}
+
 inline void DescribeInput(FfmpegWriter& writer, const Feed& feed) {
     writer.CopyVideoFormat(feed.width, feed.height, feed.frameRate);
     if (feed.audio) writer.CopyAudioFormat(feed.sampleRate, feed.channels);

@@ -356,12 +356,6 @@ void FfmpegReader::DropNotification(int32_t count) {
     video_.SkipDisposableUpTo(dropRemaining_ > 0 ? current_ + dropRemaining_ : 0);
 }
 
-FrameData FfmpegReader::Pack(const AVFrame& picture, int32_t frameNumber) const {
-    FrameData data;
-    PackInto(data, picture, frameNumber);
-    return data;
-}
-
 void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const {
     FrameHeader header;
     header.width = picture.width;
@@ -411,7 +405,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
         if (number > wanted && dropping) {
             // Skipped by the decoder as nothing refers to it, and thrown away anyway; the
             // caller still gets a picture rather than the end-of-stream signal.
-            if (out && out->empty()) *out = Pack(*picture, number);
+            if (out && out->empty()) PackInto(*out, *picture, number);
             video_.PutBack();
             return wanted;
         }

@@ -80,7 +80,6 @@ private:
     // `wanted` unless the stream lacks it), 0 at the end. The picture is packed into `out`
     // unless `out` is nullptr; `landing`: it is where a seek landed, kept among the landings.
     int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
-    FrameData Pack(const AVFrame& picture, int32_t frameNumber) const;
     void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
     void PlaceSound(int32_t frameNumber);
 

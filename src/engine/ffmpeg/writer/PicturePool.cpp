@@ -4,6 +4,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 
 namespace trimora {
@@ -39,11 +40,7 @@ ff::FramePtr PicturePool::Copy(const FrameView& frame) {
     picture->format = format;
     picture->width = h.width;
     picture->height = h.height;
-    picture->colorspace = static_cast<AVColorSpace>(h.colorSpace);
-    picture->color_range = static_cast<AVColorRange>(h.colorRange);
-    if (h.sampleAspectNum > 0 && h.sampleAspectDen > 0)
-        picture->sample_aspect_ratio = AVRational{h.sampleAspectNum, h.sampleAspectDen};
-    picture->pts = h.timeMs;
+    TakeHeaderDescription(*picture, h);
     return picture;
 }
 
