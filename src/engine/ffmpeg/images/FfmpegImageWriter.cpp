@@ -18,31 +18,21 @@ void CheckName(const std::string& path) {
 
 RgbImage FfmpegImageWriter::ToRgb(const FrameData& frame) { return converter_.Convert(frame); }
 
+void FfmpegImageWriter::SaveRaster(const FrameData& frame, const std::string& path, RasterFormat format) {
+    CheckName(path);
+    Save(path, EncodeRaster(ToRgb(frame), format));
+}
+
 // Each save checks the name before the (slower) conversion, and writes only a complete file.
-void FfmpegImageWriter::SaveAsBmp(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Bmp));
-}
+void FfmpegImageWriter::SaveAsBmp(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Bmp); }
 
-void FfmpegImageWriter::SaveAsGif(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Gif));
-}
+void FfmpegImageWriter::SaveAsGif(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Gif); }
 
-void FfmpegImageWriter::SaveAsJpeg(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Jpeg));
-}
+void FfmpegImageWriter::SaveAsJpeg(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Jpeg); }
 
-void FfmpegImageWriter::SaveAsPng(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Png));
-}
+void FfmpegImageWriter::SaveAsPng(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Png); }
 
-void FfmpegImageWriter::SaveAsTiff(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Tiff));
-}
+void FfmpegImageWriter::SaveAsTiff(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Tiff); }
 
 void FfmpegImageWriter::SaveAsWmf(const FrameData& frame, const std::string& path) {
     CheckName(path);
@@ -54,24 +44,12 @@ void FfmpegImageWriter::SaveAsEmf(const FrameData& frame, const std::string& pat
     Save(path, BuildEmf(ToRgb(frame)));
 }
 
-void FfmpegImageWriter::SaveAsPcx(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Pcx));
-}
+void FfmpegImageWriter::SaveAsPcx(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Pcx); }
 
-void FfmpegImageWriter::SaveAsTga(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Tga));
-}
+void FfmpegImageWriter::SaveAsTga(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Tga); }
 
-void FfmpegImageWriter::SaveAsRas(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::SunRaster));
-}
+void FfmpegImageWriter::SaveAsRas(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::SunRaster); }
 
-void FfmpegImageWriter::SaveAsJpeg2000(const FrameData& frame, const std::string& path) {
-    CheckName(path);
-    Save(path, EncodeRaster(ToRgb(frame), RasterFormat::Jpeg2000));
-}
+void FfmpegImageWriter::SaveAsJpeg2000(const FrameData& frame, const std::string& path) { SaveRaster(frame, path, RasterFormat::Jpeg2000); }
 
 }  // namespace trimora

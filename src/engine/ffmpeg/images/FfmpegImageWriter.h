@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/ImageWriter.h"
+#include "engine/ffmpeg/images/ImageEncoder.h"
 #include "engine/ffmpeg/images/RgbConversion.h"
 
 namespace trimora {
@@ -27,6 +28,8 @@ public:
 
 private:
     RgbImage ToRgb(const FrameData& frame);
+    // Checks the name, then encodes the frame in one of the raster formats and saves it whole.
+    void SaveRaster(const FrameData& frame, const std::string& path, RasterFormat format);
 
     FrameToRgbConverter converter_;
 };
