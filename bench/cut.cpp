@@ -259,6 +259,7 @@ int main(int argc, char** argv) {
     bool allOk = true;
     long ffmpegPeak = 0;
     const bool onlyOurs = std::getenv("BENCH_CUT_ONLY_OURS") != nullptr;
+    const bool onlyEngine = std::getenv("BENCH_CUT_ONLY_ENGINE") != nullptr;
     const char* only = std::getenv("BENCH_CUT_TARGET");  // an extension: avi, mpeg or wmv
     for (const Target& target : targets) {
         if (only && std::string(only) != target.extension) continue;
@@ -268,6 +269,17 @@ int main(int argc, char** argv) {
                                     std::to_string(kFps) + " " + target.ffmpegOptions + " " +
                                     test::ShellQuote(temp.path().toStdString() + "/ffmpeg." + target.extension);
         std::vector<double> ourTimes, ourCpus, ffmpegTimes, ffmpegCpus, engineTimes, engineCpus, ratios;
+        if (onlyEngine) {
+            for (int run = 0; run < runs; ++run) {
+                double engineCpu = 0;
+                engineTimes.push_back(RunEngineOnly(clip, programFolder, target,
+                                                    temp.path() + "/engine." + target.extension, seconds, engineCpu));
+                engineCpus.push_back(engineCpu);
+            }
+            std::printf("| %s | reader + writer alone %.2f s (CPU %.2f s) |\n", target.name, Median(engineTimes),
+                        Median(engineCpus));
+            continue;
+        }
         for (int run = 0; run < runs; ++run) {
             bool ok = false;
             double ourCpu = 0;

@@ -1,5 +1,6 @@
 #include "engine/view/FrameScaler.h"
 
+#include <cstring>
 #include <string>
 
 extern "C" {
@@ -121,11 +122,12 @@ ff::SwsPtr MakeContext(int sourceWidth, int sourceHeight, AVPixelFormat sourceFo
 
 // swscale's vector colour converters write whole groups of 16 pixels, past the end of a row
 // whose width is not a multiple of 16: every row gets room for that, and the last one too.
+// One spare row below the picture takes the row a conversion of an even number of rows adds.
 QImage PaddedImage(int width, int height, QImage::Format format) {
     constexpr int kGroup = 16;
     constexpr size_t kTail = 64;
     const qsizetype stride = static_cast<qsizetype>((width + kGroup - 1) / kGroup * kGroup) * 4;
-    const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(height) + kTail;
+    const size_t bytes = static_cast<size_t>(stride) * static_cast<size_t>(height + 1) + kTail;
     auto* buffer = static_cast<uchar*>(av_malloc(bytes));
     if (!buffer) return QImage();
     return QImage(buffer, width, height, stride, format, [](void* data) { av_free(data); }, buffer);
@@ -143,17 +145,26 @@ void FrameScaler::MakeContexts(const Key& key) {
     const bool shrinking = key.targetWidth <= key.sourceWidth && key.targetHeight <= key.sourceHeight;
     const bool resized = key.targetWidth != key.sourceWidth || key.targetHeight != key.sourceHeight;
     int convertFromWidth = key.sourceWidth, convertFromHeight = key.sourceHeight;
+    int convertToHeight = key.targetHeight;
     if (shrinking && resized && desc && ScalesWithinFormat(desc)) {
         shrink_ = MakeContext(key.sourceWidth, key.sourceHeight, format, key.targetWidth, key.targetHeight, format,
                               SWS_FAST_BILINEAR);
-        if (av_image_alloc(intermediate_, intermediateLinesizes_, key.targetWidth, key.targetHeight, format, 64) < 0) {
+        // swscale converts YUV to RGB on its fast path only for an even number of rows (an odd
+        // one costs ten times as much): an odd picture gets a blank row below it, converted
+        // into the image's spare row and never shown. Each RGB row comes from its own luma row.
+        padRow_ = key.targetHeight % 2 != 0;
+        convertToHeight = key.targetHeight + (padRow_ ? 1 : 0);
+        const int bytes =
+            av_image_alloc(intermediate_, intermediateLinesizes_, key.targetWidth, convertToHeight, format, 64);
+        if (bytes < 0) {
             Release();
             throw EngineError("Not enough memory for the preview picture.");
         }
+        std::memset(intermediate_[0], 0, static_cast<size_t>(bytes));
         convertFromWidth = key.targetWidth;
-        convertFromHeight = key.targetHeight;
+        convertFromHeight = convertToHeight;
     }
-    context_ = MakeContext(convertFromWidth, convertFromHeight, format, key.targetWidth, key.targetHeight, kTargetFormat,
+    context_ = MakeContext(convertFromWidth, convertFromHeight, format, key.targetWidth, convertToHeight, kTargetFormat,
                            shrinking ? SWS_FAST_BILINEAR : SWS_BILINEAR);
     // RGB sources have no matrix; swscale refuses the call for them and that is fine.
     sws_setColorspaceDetails(context_.get(), sws_getCoefficients(key.colour.matrix), key.colour.fullRange ? 1 : 0,
@@ -191,9 +202,12 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
 
     const QImage::Format imageFormat =
         (desc->flags & AV_PIX_FMT_FLAG_ALPHA) ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    // Only a picture made here has the padding and the spare row the conversion writes to.
     if (image->width() != targetWidth || image->height() != targetHeight || image->format() != imageFormat ||
-        !image->isDetached())
+        !image->isDetached() || image->constBits() != imageBuffer_) {
         *image = PaddedImage(targetWidth, targetHeight, imageFormat);
+        imageBuffer_ = image->constBits();
+    }
     if (image->isNull()) throw EngineError("Not enough memory for the preview picture.");
 
     uint8_t* destination[4] = {image->bits(), nullptr, nullptr, nullptr};
@@ -202,8 +216,8 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
         ff::Check(sws_scale(shrink_.get(), planes, frame.linesizes, 0, source.height, intermediate_,
                             intermediateLinesizes_),
                   "Drawing the preview");
-        ff::Check(sws_scale(context_.get(), intermediate_, intermediateLinesizes_, 0, targetHeight, destination,
-                            destinationStrides),
+        ff::Check(sws_scale(context_.get(), intermediate_, intermediateLinesizes_, 0, targetHeight + (padRow_ ? 1 : 0),
+                            destination, destinationStrides),
                   "Drawing the preview");
     } else {
         ff::Check(sws_scale(context_.get(), planes, frame.linesizes, 0, source.height, destination,
@@ -214,6 +228,7 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
 
 void FrameScaler::Release() {
     shrink_.reset();
+    padRow_ = false;
     context_.reset();
     FreeIntermediate();
     key_ = {};

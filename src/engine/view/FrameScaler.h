@@ -69,6 +69,10 @@ private:
     ff::SwsPtr context_;
     uint8_t* intermediate_[4] = {nullptr, nullptr, nullptr, nullptr};
     int intermediateLinesizes_[4] = {0, 0, 0, 0};
+    // The intermediate picture has one row more than the shown one (see MakeContexts).
+    bool padRow_ = false;
+    // The buffer of the last picture made here, the only kind a conversion may write into.
+    const uchar* imageBuffer_ = nullptr;
     void FreeIntermediate();
 };
 

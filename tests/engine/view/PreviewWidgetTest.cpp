@@ -334,35 +334,52 @@ TEST(PreviewWidget, RepaintsItsLastFrameUntilTheNextOne) {
 
 // Shrinking goes through a scaled copy in the frame's own format, then the colours: every size
 // must come out whole to its last column and row with the picture's own values, including
-// widths that are no multiple of the converter's groups of pixels.
+// widths that are no multiple of the converter's groups of pixels and odd heights (whose last
+// row the converter takes from a repeated one).
 TEST(PreviewWidget, ShrunkPicturesAreWholeAtEverySize) {
-    // Luma rises from left to right; the chroma is neutral, so grey levels name source columns.
+    // Luma rises from left to right in one picture and from top to bottom in the other; the
+    // chroma is neutral, so grey levels name source columns or rows.
     const int width = 320, height = 240;
-    std::vector<uint8_t> y(static_cast<size_t>(width) * height), u(static_cast<size_t>(width / 2) * (height / 2), 128);
-    for (int row = 0; row < height; ++row)
-        for (int x = 0; x < width; ++x) y[static_cast<size_t>(row) * width + x] = static_cast<uint8_t>(60 + x * 150 / width);
-    FrameHeader header;
-    header.width = width;
-    header.height = height;
-    header.pixelFormat = AV_PIX_FMT_YUV420P;
-    const uint8_t* planes[4] = {y.data(), u.data(), u.data(), nullptr};
-    const int lines[4] = {width, width / 2, width / 2, 0};
-    const FrameData ramp = PackFrame(header, planes, lines);
+    auto ramp = [&](bool across) {
+        std::vector<uint8_t> y(static_cast<size_t>(width) * height);
+        std::vector<uint8_t> u(static_cast<size_t>(width / 2) * (height / 2), 128);
+        for (int row = 0; row < height; ++row)
+            for (int x = 0; x < width; ++x)
+                y[static_cast<size_t>(row) * width + x] =
+                    static_cast<uint8_t>(across ? 60 + x * 150 / width : 60 + row * 150 / height);
+        FrameHeader header;
+        header.width = width;
+        header.height = height;
+        header.pixelFormat = AV_PIX_FMT_YUV420P;
+        const uint8_t* planes[4] = {y.data(), u.data(), u.data(), nullptr};
+        const int lines[4] = {width, width / 2, width / 2, 0};
+        return PackFrame(header, planes, lines);
+    };
+    // The grey a position of the shown picture (0 to `shown` pixels) has when the luma rises
+    // along it over `size` source pixels.
+    auto expected = [](int position, int shown, int size) {
+        const double source = (position + 0.5) * size / shown - 0.5;
+        const double luma = 60 + std::clamp(source, 0.0, size - 1.0) * 150 / size;
+        return (luma - 16) * 255 / 219;
+    };
 
-    for (const int shown : {300, 241, 203, 160, 117, 57}) {
-        SCOPED_TRACE("shown " + std::to_string(shown) + " pixels wide");
-        PreviewWidget widget;
-        widget.resize(shown, shown * 3 / 4);
-        widget.ShowFrame(ramp);
-        const QImage image = Grab(widget);
-        const QRect bounds = PictureBounds(image);
-        ExpectRectNear(bounds, QRect(0, 0, shown, shown * 3 / 4));
-        for (const int x : {bounds.left(), bounds.left() + bounds.width() / 3, bounds.right()}) {
-            const double source = (x - bounds.left() + 0.5) * width / bounds.width() - 0.5;
-            const double luma = 60 + std::clamp(source, 0.0, width - 1.0) * 150 / width;
-            const double expected = (luma - 16) * 255 / 219;
-            for (const int row : {bounds.top(), bounds.center().y(), bounds.bottom()})
-                EXPECT_NEAR(Luma(image.pixel(x, row)), expected, 6.0) << "column " << x << ", row " << row;
+    for (const bool across : {true, false}) {
+        const FrameData picture = ramp(across);
+        for (const int shown : {300, 241, 203, 160, 117, 57}) {
+            SCOPED_TRACE(std::string(across ? "across, " : "downwards, ") + "shown " + std::to_string(shown) +
+                         " pixels wide");
+            PreviewWidget widget;
+            widget.resize(shown, shown * 3 / 4);
+            widget.ShowFrame(picture);
+            const QImage image = Grab(widget);
+            const QRect bounds = PictureBounds(image);
+            ExpectRectNear(bounds, QRect(0, 0, shown, shown * 3 / 4));
+            for (const int x : {bounds.left(), bounds.left() + bounds.width() / 3, bounds.right()})
+                for (const int row : {bounds.top(), bounds.center().y(), bounds.bottom() - 1, bounds.bottom()}) {
+                    const double want = across ? expected(x - bounds.left(), bounds.width(), width)
+                                               : expected(row - bounds.top(), bounds.height(), height);
+                    EXPECT_NEAR(Luma(image.pixel(x, row)), want, 6.0) << "column " << x << ", row " << row;
+                }
         }
     }
 }
