@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <algorithm>
 #include <QPainter>
+#include <QStyleOption>
 #include <cmath>
 
 namespace trimora {
@@ -32,6 +33,10 @@ QString ForDisplay(QString text) {
     text.replace('\r', '\n');
     return text;
 }
+// The colour the window shows behind its transparent frames (the skin gives the window a plain
+// colour).
+QColor WindowColour(const QWidget& widget) { return widget.window()->palette().color(QPalette::Window); }
+
 }  // namespace
 
 void PlaceTwips(QWidget* widget, double left, double top, double width, double height) {
@@ -86,11 +91,34 @@ void PictureBox::keyPressEvent(QKeyEvent* event) {
     emit KeyPressed(event->key());
     QWidget::keyPressEvent(event);
 }
+void PictureBox::PaintOwnBackground() {
+    ownBackground_ = true;
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    update();
+}
+
 void PictureBox::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);
-    if (picture_.isNull()) return;
+    if (!ownBackground_ && picture_.isNull()) return;
     QPainter painter(this);
-    painter.drawPixmap(rect(), picture_);
+    if (ownBackground_) {
+        // Polishing with a skin whose border has round corners takes the attribute away again;
+        // the next paints are the box's alone.
+        if (!testAttribute(Qt::WA_OpaquePaintEvent)) setAttribute(Qt::WA_OpaquePaintEvent);
+        // Qt leaves an opaque widget's styled background to the widget.
+        painter.fillRect(rect(), WindowColour(*this));
+        QStyleOption option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+    }
+    if (!picture_.isNull()) painter.drawPixmap(rect(), picture_);
+}
+
+Backdrop::Backdrop(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
+
+void Backdrop::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), WindowColour(*this));
 }
 
 Slider::Slider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {

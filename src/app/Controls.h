@@ -32,6 +32,10 @@ public:
     void SetWidth(float width);
     void SetGeometryTwips(float left, float top, float width, float height);
     void SetPicture(const QPixmap& picture);
+    // The box paints its whole rectangle: the window's colour first where its skin leaves it
+    // showing (rounded corners), then the skin. What moves over it (a thumb on its track) is
+    // then repainted from the box alone, not from the frames and the window behind.
+    void PaintOwnBackground();
 
 signals:
     void KeyPressed(int key);
@@ -50,6 +54,19 @@ private:
     void Apply();
     float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     QPixmap picture_;
+    bool ownBackground_ = false;
+};
+
+// A plain strip in the window's colour under a control that moves or resizes many times a
+// second (the region bar during a job): the place it leaves is repainted from the strip alone,
+// not from the frames and the window behind.
+class Backdrop : public QWidget {
+    Q_OBJECT
+public:
+    explicit Backdrop(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A track bar holding an integer between Min and Max. Storing a value clamps it; storing a

@@ -303,6 +303,7 @@ private:
     bool unloaded_ = false;
     bool reopeningPrevious_ = false;
     std::map<QComboBox*, void (frmMain::*)()> listHandlers_;
+    Backdrop* regionBackdrop_ = nullptr;  // under lblreg
     class AudioEvents;
     std::unique_ptr<AudioEvents> audioEvents_;
     AudioPlayerEvents* AudioEventSink();

@@ -184,9 +184,15 @@ void frmMain::CreateControls() {
     Line1 = Make<LineControl>(picScreen, "Line1");
     Line2 = Make<LineControl>(picScreen, "Line2");
 
+    // The region bar and the thumbs move with every cycle of a job: the strip under the bar and
+    // the tracks under the thumbs repaint the places they leave, so the frame and the window
+    // behind are not painted again each time.
+    regionBackdrop_ = Make<Backdrop>(FrameCutEditor, "regionBackdrop");
     lblreg = Make<PictureBox>(FrameCutEditor, "lblreg");
     sldBack = Make<PictureBox>(FrameCutEditor, "sldBack");
     sldBack2 = Make<PictureBox>(FrameCutEditor, "sldBack2");
+    sldBack->PaintOwnBackground();
+    sldBack2->PaintOwnBackground();
     sldThum = Make<PictureBox>(FrameCutEditor, "sldThum");
     sldThum2 = Make<PictureBox>(FrameCutEditor, "sldThum2");
     for (PictureBox* thumb : {sldThum, sldThum2}) {
@@ -264,6 +270,8 @@ void frmMain::LayoutControls() {
     sldBack->SetGeometryTwips(210, 3960, 5745, 195);
     sldThum->SetGeometryTwips(210, 3975, 135, 165);
     lblreg->SetGeometryTwips(277.5f, 4170, 5640, 75);
+    // The bar's row, across every place the bar can reach (between the two tracks' ends).
+    PlaceTwips(regionBackdrop_, 210, 4170, 5775, 75);
     sldBack2->SetGeometryTwips(240, 4260, 5745, 195);
     sldThum2->SetGeometryTwips(240, 4275, 135, 165);
     PlaceTwips(cmdPrevFrame, 6060, 3930, 330, 255);

@@ -202,6 +202,57 @@ TEST_F(CaptionsTest, TheMarksLabelAloneIsPaintedWhenItsTextChanges) {
     EXPECT_EQ(label.pixelColor(label.width() - 1, label.height() - 1).rgb(), background.rgb());
 }
 
+// During a job the lower mark travels on every cycle, moving its thumb and resizing the region
+// bar: the tracks and the strip under the bar repaint the places they leave, never the frame or
+// the window behind; and the tracks' rounded corners still show the window's colour.
+TEST_F(CaptionsTest, MovingAMarkRepaintsNeitherTheFrameNorTheWindow) {
+    frmMain& w = Load();
+    Open("/videos/clip.avi");
+    w.show();
+    QCoreApplication::processEvents();
+    // What each widget painted, in the window's coordinates.
+    struct PaintRecorder : QObject {
+        std::map<QObject*, QRegion> painted;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                auto* widget = static_cast<QWidget*>(watched);
+                painted[watched] += static_cast<QPaintEvent*>(event)->region().translated(
+                    widget->mapTo(widget->window(), QPoint(0, 0)));
+            }
+            return false;
+        }
+    } recorder;
+    for (QObject* watched : std::initializer_list<QObject*>{w.sldThum, w.sldBack, w.lblreg, w.FrameCutEditor, &w})
+        watched->installEventFilter(&recorder);
+    const QRect thumbBefore = w.sldThum->geometry();
+    const QRect barBefore = w.lblreg->geometry();
+    QRegion marks;  // everywhere the thumb and the bar have been
+    auto inWindow = [&](QWidget* widget) { return QRect(widget->mapTo(&w, QPoint(0, 0)), widget->size()); };
+    for (int value : {20, 40, 60, 3}) {
+        w.SliderTimePosition1->SetValue(value);
+        marks += inWindow(w.sldThum);
+        marks += inWindow(w.lblreg);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_NE(w.sldThum->geometry(), thumbBefore);
+    EXPECT_NE(w.lblreg->geometry(), barBefore);
+    EXPECT_FALSE(recorder.painted[w.sldThum].isEmpty());
+    EXPECT_FALSE(recorder.painted[w.sldBack].isEmpty());
+    EXPECT_FALSE(recorder.painted[w.lblreg].isEmpty());
+    // (The preview shows the mark's frame, so the frame may be painted there.)
+    EXPECT_FALSE(recorder.painted[w.FrameCutEditor].intersects(marks));
+    EXPECT_FALSE(recorder.painted[&w].intersects(marks));
+
+    const QColor window = w.palette().color(QPalette::Window);
+    const QImage track = w.sldBack->grab().toImage();
+    EXPECT_EQ(track.pixelColor(0, 0).rgb(), window.rgb());
+    EXPECT_EQ(track.pixelColor(track.width() - 1, track.height() - 1).rgb(), window.rgb());
+    // Where the thumb was, the track shows again (its skin, not the thumb's old pixels).
+    const QImage whole = w.grab().toImage();
+    const QPoint centre = w.sldBack->mapTo(&w, QPoint(track.width() / 2, track.height() / 2));
+    EXPECT_EQ(whole.pixelColor(centre).rgb(), track.pixelColor(track.width() / 2, track.height() / 2).rgb());
+}
+
 TEST_F(CaptionsTest, ShippedLanguagesAllLoadWithoutDefaults) {
     CopyLanguages();
     frmMain& w = Load();
