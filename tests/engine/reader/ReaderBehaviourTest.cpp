@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <set>
 
 #include "ReaderTestSupport.h"
 #include "engine/DeliveredPictures.h"
@@ -115,6 +116,40 @@ TEST(ReaderLongGop, GoingBackToWhereASeekLandedNeedsNoDecodingAfterReadingOn) {
     reader.SeekToFrame(150);
     reader.ReadNextVideoFrame(frame);
     EXPECT_EQ(ReadStamp(frame), 150);
+    EXPECT_GT(reader.PicturesDecoded(), decoded);
+}
+
+// Reading in order (a cut, a playback) keeps only the latest few frames: the decoder gets its
+// pictures back and reuses them instead of growing its pool by one for every frame read. The
+// latest frames still step back without decoding; further back decodes from the keyframe.
+TEST(ReaderLongGop, ReadingInOrderHoldsOnToOnlyAFewPictures) {
+    ClipSpec spec = LongGop();
+    spec.width = 320;
+    spec.height = 240;
+    FfmpegReader reader;  // room for hundreds of these frames
+    reader.OpenForReading(MakeClip(spec));
+    reader.SeekToFrame(10);
+    FrameData frame;
+    std::set<const uint8_t*> pictures;  // the decoder's buffers the frames came in
+    for (int expected = 10; expected <= 140; ++expected) {
+        reader.ReadNextVideoFrame(frame);
+        ASSERT_EQ(ReadStamp(frame), expected);
+        FrameHeader header;
+        std::memcpy(&header, frame.data(), sizeof header);
+        const ff::FramePtr picture = delivered::Find(header);
+        ASSERT_TRUE(picture);
+        pictures.insert(picture->data[0]);
+    }
+    EXPECT_LE(pictures.size(), 24u);
+
+    const int64_t decoded = reader.PicturesDecoded();
+    reader.SeekToFrame(139);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 139);
+    EXPECT_EQ(reader.PicturesDecoded(), decoded);
+    reader.SeekToFrame(100);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 100);
     EXPECT_GT(reader.PicturesDecoded(), decoded);
 }
 

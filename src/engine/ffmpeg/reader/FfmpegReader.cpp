@@ -28,6 +28,12 @@ constexpr int32_t kSeekCostFrames = 8;
 // Frames before a seek's target kept for later: a few after a jump, as many as fit while the
 // user steps backwards (each step back would otherwise decode from the keyframe again).
 constexpr int32_t kFramesKeptAfterJump = 2;
+// Frames read in order are kept only for a step or two back. Keeping more would hold on to the
+// decoder's pictures, so that its pool grows by a new picture for every frame read (a cut or a
+// playback would cycle through a hundred megabytes instead of a few pictures that stay in the
+// processor's cache); stepping back further decodes from the keyframe once and keeps the frames
+// on the way in the cache.
+constexpr size_t kRecentFrames = 4;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
@@ -152,7 +158,8 @@ int32_t KiloBits(double bitsPerSecond) {
 
 }  // namespace
 
-FfmpegReader::FfmpegReader(size_t cacheBytes) : cache_(cacheBytes), landings_(kLandingBytes) {}
+FfmpegReader::FfmpegReader(size_t cacheBytes)
+    : cache_(cacheBytes), recent_(cacheBytes, kRecentFrames), landings_(kLandingBytes) {}
 
 // Pictures published for the writer and the preview go with the reader.
 FfmpegReader::~FfmpegReader() {
@@ -165,6 +172,7 @@ void FfmpegReader::Close() {
     audio_.Close();
     index_.Clear();
     cache_.Clear();
+    recent_.Clear();
     landings_.Clear();
     seekLanding_ = false;
     info_ = Info();
@@ -412,7 +420,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
         if (out) {
             // The caller's buffer is reused from frame to frame: no allocation per frame.
             PackInto(*out, *picture, number);
-            cache_.Store(number, *picture);
+            recent_.Store(number, *picture);
             if (landing) landings_.Store(number, *picture);
             delivered::Publish(source_, number, *picture);
         }
@@ -439,6 +447,7 @@ void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     // receiving a copy of the picture.
     const bool copy = !dropping || frame.empty();
     const AVFrame* cached = cache_.Find(wanted);
+    if (!cached) cached = recent_.Find(wanted);
     if (cached && landing && !landings_.Find(wanted)) landings_.Store(wanted, *cached);
     if (!cached) cached = landings_.Find(wanted);
     if (cached) {

@@ -87,7 +87,8 @@ private:
     FrameIndex index_;
     VideoDecoder video_;
     AudioDecoder audio_;
-    FrameCache cache_;
+    FrameCache cache_;           // frames decoded on the way to a seek's target
+    FrameCache recent_;          // the latest frames read in order
     FrameCache landings_;        // the frames the latest seeks landed on
     bool seekLanding_ = false;   // the next frame read is where a seek landed
     int32_t current_ = 0;        // the frame delivered last

@@ -39,7 +39,7 @@ void FrameCache::Store(int32_t frameNumber, const AVFrame& picture) {
 void FrameCache::Store(int32_t frameNumber, ff::FramePtr picture) {
     if (!picture || !picture->data[0]) return;  // out of memory: the frame is decoded again if asked for
     const size_t bytes = BytesHeld(*picture);
-    if (bytes == 0 || bytes > budget_) return;
+    if (bytes == 0 || bytes > budget_ || maxFrames_ == 0) return;
     if (const auto it = byNumber_.find(frameNumber); it != byNumber_.end()) {
         bytes_ -= it->second->bytes;
         entries_.erase(it->second);
@@ -48,7 +48,7 @@ void FrameCache::Store(int32_t frameNumber, ff::FramePtr picture) {
     bytes_ += bytes;
     entries_.push_front(Entry{frameNumber, std::move(picture), bytes});
     byNumber_[frameNumber] = entries_.begin();
-    while (bytes_ > budget_) {
+    while (bytes_ > budget_ || entries_.size() > maxFrames_) {
         const Entry& oldest = entries_.back();
         bytes_ -= oldest.bytes;
         byNumber_.erase(oldest.frameNumber);

@@ -6,6 +6,7 @@
 // one costs no copy, and the decoder reuses its memory once the cache lets it go.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <list>
 #include <unordered_map>
 
@@ -15,7 +16,8 @@ namespace trimora {
 
 class FrameCache {
 public:
-    explicit FrameCache(size_t budgetBytes) : budget_(budgetBytes) {}
+    // At most `budgetBytes` of pictures and `maxFrames` frames.
+    explicit FrameCache(size_t budgetBytes, size_t maxFrames = SIZE_MAX) : budget_(budgetBytes), maxFrames_(maxFrames) {}
 
     // The picture, or nullptr; a hit makes it the most recently used.
     const AVFrame* Find(int32_t frameNumber);
@@ -35,6 +37,7 @@ private:
         size_t bytes;
     };
     size_t budget_;
+    size_t maxFrames_;
     size_t bytes_ = 0;
     std::list<Entry> entries_;  // most recently used first
     std::unordered_map<int32_t, std::list<Entry>::iterator> byNumber_;
