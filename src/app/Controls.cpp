@@ -4,6 +4,7 @@
 #include <QMouseEvent>
 #include <algorithm>
 #include <QPainter>
+#include <QStaticText>
 #include <QStyleOption>
 #include <cmath>
 
@@ -165,13 +166,57 @@ void SkinLabel::PaintOwnBackground() {
     update();
 }
 
+bool SkinLabel::DrawsLinesItself() const {
+    // The common case of a caption rewritten many times a second: plain text from the top left,
+    // nothing else in the label.
+    return ownBackground_ && textFormat() != Qt::RichText && !wordWrap() && alignment() == (Qt::AlignLeft | Qt::AlignTop) &&
+           indent() <= 0 && margin() == 0 && frameShape() == QFrame::NoFrame && layoutDirection() == Qt::LeftToRight &&
+           pixmap().isNull();
+}
+
 void SkinLabel::paintEvent(QPaintEvent* event) {
-    if (ownBackground_) {
-        // The style sheet's background colour where the skin gives one, the palette's otherwise.
-        QPainter painter(this);
-        painter.fillRect(rect(), palette().brush(backgroundRole()));
+    if (!ownBackground_) {
+        QLabel::paintEvent(event);
+        return;
     }
-    QLabel::paintEvent(event);
+    // The style sheet's background colour where the skin gives one, the palette's otherwise.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().brush(backgroundRole()));
+    if (!DrawsLinesItself()) {
+        painter.end();
+        QLabel::paintEvent(event);
+        return;
+    }
+    DrawLines(painter);
+}
+
+void SkinLabel::DrawLines(QPainter& painter) {
+    // Where QLabel would put them: each line on a whole pixel, one font leading below the end of
+    // the line before. Each line's layout is kept until its text changes, so a caption of which
+    // one line changes lays out only that line again.
+    const QStringList lines = text().split('\n');
+    if (lineCache_.size() != static_cast<size_t>(lines.size()) || lineFont_ != font()) {
+        lineCache_.assign(static_cast<size_t>(lines.size()), QStaticText());
+        lineFont_ = font();
+    }
+    const QFontMetricsF metrics(font());
+    const QRect area = contentsRect();
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    painter.setClipRect(area);
+    qreal top = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QStaticText& line = lineCache_[static_cast<size_t>(i)];
+        if (line.text() != lines[i] || line.text().isEmpty()) {
+            line.setText(lines[i]);
+            line.setTextFormat(Qt::PlainText);
+            line.prepare(QTransform(), font());
+        }
+        top = std::ceil(top + metrics.leading());
+        if (area.top() + top > area.bottom()) break;
+        painter.drawStaticText(QPointF(area.left(), area.top() + top), line);
+        top += metrics.ascent() + metrics.descent();
+    }
 }
 
 InfoBox::InfoBox(QWidget* parent) : QPlainTextEdit(parent) {

@@ -5,10 +5,12 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPixmap>
+#include <QStaticText>
 #include <QPlainTextEdit>
 #include <QSlider>
 #include <QWidget>
 #include <functional>
+#include <vector>
 
 namespace trimora {
 
@@ -106,9 +108,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    bool DrawsLinesItself() const;
+    void DrawLines(QPainter& painter);
+
     QString caption_;
     float left_ = 0;
     bool ownBackground_ = false;
+    std::vector<QStaticText> lineCache_;  // the laid out lines of the caption on screen
+    QFont lineFont_;
 };
 
 // A several-line, read-only text box whose text is kept exactly as set (lines joined by CR LF).

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "settings/CRegister.h"
+#include "support/PlainLabelLook.h"
 #include "support/WindowFixture.h"
 
 namespace trimora::test {
@@ -200,6 +201,14 @@ TEST_F(CaptionsTest, TheMarksLabelAloneIsPaintedWhenItsTextChanges) {
     const QImage label = w.LabelS->grab().toImage();
     const QColor background = w.LabelS->palette().color(w.LabelS->backgroundRole());
     EXPECT_EQ(label.pixelColor(label.width() - 1, label.height() - 1).rgb(), background.rgb());
+}
+
+// The marks label draws its lines itself, each laid out again only when it changes: on screen
+// it must be exactly what a plain label of the same style shows, enabled and disabled.
+TEST_F(CaptionsTest, TheMarksLabelLooksLikeAPlainLabel) {
+    frmMain& w = Load();
+    w.show();
+    ExpectLooksLikeAPlainLabel(*w.LabelS);
 }
 
 // During a job the lower mark travels on every cycle, moving its thumb and resizing the region
