@@ -53,7 +53,9 @@ void EncodingPipeline::Run() {
             queue_.pop_front();
             queuedBytes_ -= item.bytes;
             failed = failure_ != nullptr;
-            spaceFreed_.notify_all();
+            // A producer waiting for room is woken once half the queue is free, not for every
+            // item taken: it then queues several in one go instead of waking for each.
+            if (queue_.size() <= kMaxItems / 2 && queuedBytes_ <= kMaxBytes / 2) spaceFreed_.notify_all();
         }
         if (item.kind == Kind::Stop) return;
         if (failed) continue;  // after a failure the rest is dropped; the file ends where it broke
