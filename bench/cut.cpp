@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,26 @@ double ThreadCpuSeconds() {
     getrusage(RUSAGE_THREAD, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The machine's idle and total time so far (all cores, in clock ticks), from /proc/stat.
+std::pair<long long, long long> MachineTicks() {
+    FILE* stat = std::fopen("/proc/stat", "r");
+    if (!stat) return {0, 0};
+    long long v[8] = {};
+    const int read = std::fscanf(stat, "cpu %lld %lld %lld %lld %lld %lld %lld %lld", &v[0], &v[1], &v[2], &v[3], &v[4],
+                                 &v[5], &v[6], &v[7]);
+    std::fclose(stat);
+    if (read != 8) return {0, 0};
+    long long total = 0;
+    for (long long x : v) total += x;
+    return {v[3] + v[4], total};
+}
+
+// The share of the machine's cores left idle between two readings.
+double IdleShare(const std::pair<long long, long long>& before, const std::pair<long long, long long>& after) {
+    const long long total = after.second - before.second;
+    return total > 0 ? static_cast<double>(after.first - before.first) / static_cast<double>(total) : 0;
 }
 
 double Median(std::vector<double> values) {
@@ -187,11 +208,13 @@ double RunOurs(const std::string& clip, const QString& programFolder, const Targ
     QElapsedTimer clock;
     const double cpuBefore = CpuSeconds();
     const double threadBefore = ThreadCpuSeconds();
+    const auto ticksBefore = MachineTicks();
     clock.start();
     window.cmdCut->click();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     cpu = CpuSeconds() - cpuBefore;
-    std::fprintf(stderr, "  ours: UI thread's CPU %.2f s of %.2f s\n", ThreadCpuSeconds() - threadBefore, cpu);
+    std::fprintf(stderr, "  ours: UI thread's CPU %.2f s of %.2f s, machine idle %.0f %%\n",
+                 ThreadCpuSeconds() - threadBefore, cpu, 100 * IdleShare(ticksBefore, MachineTicks()));
     qApp->removeEventFilter(&paints);
     for (const auto& [name, count] : paints.counts) std::fprintf(stderr, "  paints of %s: %d\n", name.c_str(), count);
     for (const auto& [rect, count] : paints.rects) std::fprintf(stderr, "    rect %s: %d\n", rect.c_str(), count);
