@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include "engine/DeliveredPictures.h"
+#include "engine/EncodingActivity.h"
 #include "engine/FrameBuffer.h"
 
 namespace trimora {
@@ -430,6 +431,14 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
 }
 
 void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
+    lastReadInBackground_ = encoding::Active();
+    if (lastReadInBackground_)
+        background_.Run([&] { ReadNextVideoFrameHere(frame); });
+    else
+        ReadNextVideoFrameHere(frame);
+}
+
+void FfmpegReader::ReadNextVideoFrameHere(FrameData& frame) {
     if (!info_.hasVideo) {
         frame.clear();
         return;

@@ -8,6 +8,7 @@
 
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/reader/AudioDecoder.h"
+#include "engine/ffmpeg/reader/BackgroundDecoder.h"
 #include "engine/ffmpeg/reader/FrameCache.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
 #include "engine/ffmpeg/reader/VideoDecoder.h"
@@ -48,6 +49,8 @@ public:
     int32_t CurrentVideoPosition();
     int32_t CurrentAudioPosition();
     void ReadNextVideoFrame(FrameData& frame);
+    // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
+    bool LastReadInBackground() const { return lastReadInBackground_; }
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block);
     void DropNotification(int32_t count);
 
@@ -80,6 +83,8 @@ private:
     // `wanted` unless the stream lacks it), 0 at the end. The picture is packed into `out`
     // unless `out` is nullptr; `landing`: it is where a seek landed, kept among the landings.
     int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
+    // ReadNextVideoFrame's work, on the thread it is called on.
+    void ReadNextVideoFrameHere(FrameData& frame);
     void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
     void PlaceSound(int32_t frameNumber);
 
@@ -96,6 +101,9 @@ private:
     int32_t dropRemaining_ = 0;  // reads announced as thrown away
     int32_t audioPositionMs_ = 0;
     uint32_t source_ = 0;        // stamped into every frame of this opening
+    bool lastReadInBackground_ = false;
+    // Decodes the video while a file is being written; last, so its thread ends first.
+    BackgroundDecoder background_;
 };
 
 }  // namespace trimora

@@ -9,9 +9,11 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "engine/EncodingActivity.h"
 #include "engine/ffmpeg/writer/OutputSession.h"
 
 namespace trimora {
@@ -56,6 +58,8 @@ private:
     std::exception_ptr failure_;
     bool failureReported_ = false;
     bool finished_ = false;
+    // Counts as a file being written until the file is finished.
+    std::optional<encoding::Activity> activity_{std::in_place};
     std::thread thread_;
 };
 

@@ -1,0 +1,58 @@
+#include "engine/ffmpeg/reader/BackgroundDecoder.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <utility>
+
+namespace trimora {
+
+BackgroundDecoder::~BackgroundDecoder() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+void BackgroundDecoder::Run(const std::function<void()>& work) {
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    std::unique_lock lock(mutex_);
+    work_ = &work;
+    done_ = false;
+    failure_ = nullptr;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return done_; });
+    work_ = nullptr;
+    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+}
+
+void BackgroundDecoder::Loop() {
+    // Linux gives each thread its own nice value; lowering it needs no privilege (raising it
+    // back would, which is why the caller's thread is never lowered).
+    const auto self = static_cast<id_t>(syscall(SYS_gettid));
+    const int before = getpriority(PRIO_PROCESS, self);
+    lowered_ = setpriority(PRIO_PROCESS, self, before + kNiceness) == 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stopping_ || (work_ && !done_); });
+        if (stopping_) return;
+        const std::function<void()>* work = work_;
+        lock.unlock();
+        std::exception_ptr failure;
+        try {
+            (*work)();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        lock.lock();
+        failure_ = failure;
+        done_ = true;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace trimora

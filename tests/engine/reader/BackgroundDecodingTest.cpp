@@ -1,0 +1,77 @@
+// While a file is being written the reader decodes on a thread of its own below normal
+// priority, and the caller waits for it: the frames must be exactly those it would decode
+// itself, failures must reach the caller, and the caller's own priority must never change.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <optional>
+#include <stdexcept>
+#include <thread>
+
+#include "ReaderTestSupport.h"
+#include "engine/EncodingActivity.h"
+#include "engine/ffmpeg/reader/BackgroundDecoder.h"
+
+namespace trimora::test {
+namespace {
+
+int OwnNiceness() { return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))); }
+
+TEST(BackgroundDecoder, RunsEachPieceOnItsOwnLowerThreadAndHandsBackFailures) {
+    BackgroundDecoder decoder;
+    const int callerBefore = OwnNiceness();
+    std::thread::id first, second;
+    int niceness = 0;
+    decoder.Run([&] {
+        first = std::this_thread::get_id();
+        niceness = OwnNiceness();
+    });
+    EXPECT_NE(first, std::this_thread::get_id());
+    if (decoder.Lowered()) {
+        EXPECT_EQ(niceness, std::min(19, callerBefore + BackgroundDecoder::kNiceness));
+    }
+    EXPECT_THROW(decoder.Run([] { throw std::runtime_error("bad packet"); }), std::runtime_error);
+    decoder.Run([&] { second = std::this_thread::get_id(); });
+    EXPECT_EQ(second, first);  // one thread, kept
+    EXPECT_EQ(OwnNiceness(), callerBefore);
+}
+
+TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAFileIsWrittenAndEveryFrameIsExact) {
+    ClipSpec spec;
+    spec.format = "mp4";
+    spec.frames = 120;
+    spec.gop = 50;
+    spec.bFrames = true;
+    FfmpegReader reader;
+    reader.OpenForReading(MakeClip(spec));
+    const int callerBefore = OwnNiceness();
+    FrameData frame;
+    std::optional<encoding::Activity> writing;
+    writing.emplace();
+    // A cut's reads: a seek to the first mark, then every frame in order; then a jump back and
+    // a few steps back, as the marks are shown again.
+    reader.SeekToFrame(31);
+    for (int expected = 31; expected <= 120; ++expected) {
+        reader.ReadNextVideoFrame(frame);
+        ASSERT_EQ(ReadStamp(frame), expected);
+        EXPECT_TRUE(reader.LastReadInBackground());
+    }
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_TRUE(frame.empty());
+    for (const int target : {12, 11, 10, 77}) {
+        reader.SeekToFrame(target);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), target);
+    }
+    EXPECT_EQ(OwnNiceness(), callerBefore);
+    writing.reset();
+    reader.SeekToFrame(5);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_EQ(ReadStamp(frame), 5);
+    EXPECT_FALSE(reader.LastReadInBackground());
+}
+
+}  // namespace
+}  // namespace trimora::test
