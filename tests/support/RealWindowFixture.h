@@ -49,6 +49,14 @@ protected:
         return *window;
     }
 
+    // Loads the window with the built skin and shows it (for tests of what the skin draws).
+    void LoadSkinnedAndShow() {
+        ASSERT_TRUE(QFile::exists(programFolder + "/trimora.skn"))
+            << "build the skin bundle (target trimora_skin_bundle) first";
+        Load();
+        window->show();
+    }
+
     // A folder inside the test's temporary folder.
     QString Folder(const QString& name) {
         const QString path = temp.path() + "/" + name;

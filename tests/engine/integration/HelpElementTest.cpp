@@ -24,10 +24,7 @@ class HelpElementTest : public RealWindowFixture {
 protected:
     void SetUp() override {
         RealWindowFixture::SetUp();
-        ASSERT_TRUE(QFile::exists(programFolder + "/trimora.skn"))
-            << "build the skin bundle (target trimora_skin_bundle) first";
-        Load();
-        window->show();
+        LoadSkinnedAndShow();
     }
 
     // The skin's help elements placed directly on `parent`.

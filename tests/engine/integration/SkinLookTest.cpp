@@ -17,10 +17,7 @@ class SkinLookTest : public RealWindowFixture {
 protected:
     void SetUp() override {
         RealWindowFixture::SetUp();
-        ASSERT_TRUE(QFile::exists(programFolder + "/trimora.skn"))
-            << "build the skin bundle (target trimora_skin_bundle) first";
-        Load();
-        window->show();
+        LoadSkinnedAndShow();
     }
 };
 

@@ -39,13 +39,8 @@ TEST(BackgroundDecoder, RunsEachPieceOnItsOwnLowerThreadAndHandsBackFailures) {
 }
 
 TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAFileIsWrittenAndEveryFrameIsExact) {
-    ClipSpec spec;
-    spec.format = "mp4";
-    spec.frames = 120;
-    spec.gop = 50;
-    spec.bFrames = true;
     FfmpegReader reader;
-    reader.OpenForReading(MakeClip(spec));
+    reader.OpenForReading(MakeClip(H264Spec(120, 50)));
     const int callerBefore = OwnNiceness();
     FrameData frame;
     std::optional<encoding::Activity> writing;

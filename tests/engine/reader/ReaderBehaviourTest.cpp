@@ -14,14 +14,7 @@
 namespace trimora::test {
 namespace {
 
-ClipSpec LongGop() {
-    ClipSpec spec;
-    spec.format = "mp4";
-    spec.frames = 300;
-    spec.gop = 250;
-    spec.bFrames = true;
-    return spec;
-}
+ClipSpec LongGop() { return H264Spec(300, 250); }
 
 TEST(ReaderLongGop, RandomSeeksAndStepsBackDeliverTheStampedFrame) {
     FfmpegReader reader;

@@ -16,6 +16,16 @@ struct Delivered {
 };
 
 // Reads video frames until the reader delivers none.
+// An H.264 clip in MP4 with B-frames and a keyframe every `gop` frames.
+inline ClipSpec H264Spec(int frames, int gop) {
+    ClipSpec spec;
+    spec.format = "mp4";
+    spec.frames = frames;
+    spec.gop = gop;
+    spec.bFrames = true;
+    return spec;
+}
+
 inline Delivered ReadAllFrames(FfmpegReader& reader) {
     Delivered d;
     FrameData frame;
