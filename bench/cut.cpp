@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "CpuTime.h"
 #include "app/frmMain.h"
 #include "support/FakeEngine.h"
 #include "support/TestClips.h"
@@ -40,21 +41,8 @@ struct Target {
     std::string ffmpegOptions;  // what the writer does for this choice, as ffmpeg options
 };
 
-// User plus system CPU time of this process so far, in seconds.
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The same for the calling thread alone.
-double ThreadCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_THREAD, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::ThreadCpuSeconds;
 
 // The machine's idle and total time so far (all cores, in clock ticks), from /proc/stat.
 std::pair<long long, long long> MachineTicks() {

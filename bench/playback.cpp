@@ -14,13 +14,13 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CpuTime.h"
 #include "app/frmMain.h"
 #include "engine/FrameBuffer.h"
 #include "support/FakeEngine.h"
@@ -40,18 +40,8 @@ private:
     QElapsedTimer clock_;
 };
 
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double ThreadCpuMs() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
-}
+using bench::CpuSeconds;
+using bench::ThreadCpuSeconds;
 
 struct Spread {
     double mean = 0, max = 0;  // max: the largest distance from 0 either way
@@ -129,7 +119,7 @@ Result Play(const std::string& clip, const QString& programFolder, int seconds) 
     });
 
     const double cpuBefore = CpuSeconds();
-    const double uiBefore = ThreadCpuMs();
+    const double uiBefore = ThreadCpuSeconds() * 1000.0;
     QElapsedTimer wall;
     wall.start();
     startMs = window.PlayPosition[1];
@@ -139,7 +129,7 @@ Result Play(const std::string& clip, const QString& programFolder, int seconds) 
     if (window.Playing) window.cmdPlayStop->click();
     result.seconds = static_cast<double>(wall.elapsed()) / 1000.0;
     result.cpuCores = (CpuSeconds() - cpuBefore) / result.seconds;
-    if (result.framesShown > 0) result.uiMsPerFrame = (ThreadCpuMs() - uiBefore) / result.framesShown;
+    if (result.framesShown > 0) result.uiMsPerFrame = (ThreadCpuSeconds() * 1000.0 - uiBefore) / result.framesShown;
 
     result.limit = 1000.0 / frameRate + window.Timer1->interval();
     result.soundOffset.Of(soundOffsets, result.limit);

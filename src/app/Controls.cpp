@@ -207,7 +207,7 @@ void SkinLabel::DrawLines(QPainter& painter) {
     qreal top = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QStaticText& line = lineCache_[static_cast<size_t>(i)];
-        if (line.text() != lines[i] || line.text().isEmpty()) {
+        if (line.text() != lines[i]) {
             line.setText(lines[i]);
             line.setTextFormat(Qt::PlainText);
             line.prepare(QTransform(), font());

@@ -30,7 +30,6 @@ protected:
         platform.messages.clear();
     }
 
-    // Puts the marks where the user would have dragged them.
     // An input of about three hours (11,000,000 ms) in `frames` frames: positions in ms and their
     // sums pass what 32-bit arithmetic times 100 can hold. Long sound blocks keep the job short.
     void UseThreeHourInput(int frames) {
@@ -43,6 +42,7 @@ protected:
         };
     }
 
+    // Puts the marks where the user would have dragged them.
     void SetMarks(int mark1, int mark2) {
         window->SliderTimePosition1->SetValue(mark1);
         window->SliderTimePosition2->SetValue(mark2);

@@ -160,8 +160,6 @@ TEST_F(PlaybackTest, InputWithoutSoundPlaysPicturesOnly) {
 
 // ---- pacing the picture ---------------------------------------------------------------------------
 
-// At 25 frames per second, k = lag / 40 ms rounded half to even: 0.5 shows nothing, up to 1.5
-// one frame, more drops k - 1 frames first.
 // After a long stall the picture catches up two seconds of frames a tick: the window keeps
 // answering, and a stall of half an hour is no arithmetic error.
 TEST_F(PlaybackTest, LongStallCatchesUpTwoSecondsOfFramesATick) {
@@ -184,6 +182,8 @@ TEST_F(PlaybackTest, LongStallCatchesUpTwoSecondsOfFramesATick) {
     EXPECT_EQ(engine.log.Count("in.DropNotification(49)"), 2);
 }
 
+// At 25 frames per second, k = lag / 40 ms rounded half to even: 0.5 shows nothing, up to 1.5
+// one frame, more drops k - 1 frames first.
 TEST_F(PlaybackTest, TickShowsDropsOrWaitsByWholeFramePeriods) {
     struct Case {
         int lag;

@@ -152,8 +152,7 @@ void FrameScaler::MakeContexts(const Key& key) {
         // swscale converts YUV to RGB on its fast path only for an even number of rows (an odd
         // one costs ten times as much): an odd picture gets a blank row below it, converted
         // into the image's spare row and never shown. Each RGB row comes from its own luma row.
-        padRow_ = key.targetHeight % 2 != 0;
-        convertToHeight = key.targetHeight + (padRow_ ? 1 : 0);
+        convertToHeight = key.targetHeight + key.targetHeight % 2;
         const int bytes =
             av_image_alloc(intermediate_, intermediateLinesizes_, key.targetWidth, convertToHeight, format, 64);
         if (bytes < 0) {
@@ -216,7 +215,7 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
         ff::Check(sws_scale(shrink_.get(), planes, frame.linesizes, 0, source.height, intermediate_,
                             intermediateLinesizes_),
                   "Drawing the preview");
-        ff::Check(sws_scale(context_.get(), intermediate_, intermediateLinesizes_, 0, targetHeight + (padRow_ ? 1 : 0),
+        ff::Check(sws_scale(context_.get(), intermediate_, intermediateLinesizes_, 0, ConvertedRows(),
                             destination, destinationStrides),
                   "Drawing the preview");
     } else {
@@ -228,7 +227,6 @@ void FrameScaler::Convert(const FrameView& frame, const Rect& source, int target
 
 void FrameScaler::Release() {
     shrink_.reset();
-    padRow_ = false;
     context_.reset();
     FreeIntermediate();
     key_ = {};

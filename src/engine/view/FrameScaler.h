@@ -1,6 +1,6 @@
 #pragma once
-// Converts (part of) a frame straight to the size it is shown at, in one swscale pass, with the
-// colour matrix and range the frame carries. The swscale context is kept while the source
+// Converts (part of) a frame to the size it is shown at, with the colour matrix and range the
+// frame carries (see shrink_ below for how). The swscale context is kept while the source
 // geometry, pixel format, colours and target size stay the same, which they do for every frame
 // of a playback.
 #include <QImage>
@@ -69,8 +69,8 @@ private:
     ff::SwsPtr context_;
     uint8_t* intermediate_[4] = {nullptr, nullptr, nullptr, nullptr};
     int intermediateLinesizes_[4] = {0, 0, 0, 0};
-    // The intermediate picture has one row more than the shown one (see MakeContexts).
-    bool padRow_ = false;
+    // Rows the colour conversion writes after a shrink: an even number (see MakeContexts).
+    int ConvertedRows() const { return key_.targetHeight + key_.targetHeight % 2; }
     // The buffer of the last picture made here, the only kind a conversion may write into.
     const uchar* imageBuffer_ = nullptr;
     void FreeIntermediate();

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "engine/EngineError.h"
+#include "engine/ffmpeg/reader/FfmpegReader.h"
 #include "WriterTestSupport.h"
 
 namespace trimora::test {
@@ -25,6 +26,49 @@ TEST(WriterLifecycle, CloseWithNothingOpenIsQuietAndAppendingWithoutAFileThrows)
     WriteFeed(writer, feed, TempPath(".avi"), kContainerAvi);
     EXPECT_NO_THROW(writer.Close());
     EXPECT_THROW(writer.AppendVideoFrame(MakeStampedFrame(176, 144, 4, 120)), EngineError);
+}
+
+// While a file is open for writing, the reader decodes on its background thread (so that the
+// encoder's threads come first); the copy holds exactly the frames read, and once the file is
+// closed, or could not be created, the reader decodes on the caller's thread again.
+TEST(WriterLifecycle, AnOpenFileMakesTheReaderDecodeInTheBackgroundUntilItIsClosed) {
+    ClipSpec spec;
+    spec.format = "mp4";
+    spec.frames = 40;
+    spec.gop = 20;
+    spec.bFrames = true;
+    spec.audio = false;
+    FfmpegReader reader;
+    reader.OpenForReading(MakeClip(spec));
+    FfmpegWriter writer;
+    Feed input;
+    input.width = reader.Width();
+    input.height = reader.Height();
+    input.audio = false;
+    DescribeInput(writer, input);
+    writer.SetAviVideoParameters(input.width, input.height, 25);
+    FrameData frame;
+    reader.SeekToFrame(11);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_FALSE(reader.LastReadInBackground());
+
+    const std::string path = TempPath(".avi");
+    writer.CreateOutputFile(path, kContainerAvi);
+    writer.AppendVideoFrame(frame);
+    for (int expected = 12; expected <= 30; ++expected) {
+        reader.ReadNextVideoFrame(frame);
+        ASSERT_EQ(ReadStamp(frame), expected);
+        EXPECT_TRUE(reader.LastReadInBackground());
+        writer.AppendVideoFrame(frame);
+    }
+    writer.Close();
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_FALSE(reader.LastReadInBackground());
+    EXPECT_EQ(DecodeStamps(path), Range(11, 30));
+
+    EXPECT_THROW(writer.CreateOutputFile(TempDir() + "/no such folder/out.avi", kContainerAvi), EngineError);
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_FALSE(reader.LastReadInBackground());
 }
 
 TEST(WriterLifecycle, AFileThatCannotBeCreatedIsRefusedWithAReadableReason) {

@@ -1,5 +1,6 @@
 #include "engine/ffmpeg/images/ImageEncoder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -74,10 +75,8 @@ void ConvertToJpegYuv(const RgbImage& image, AVFrame* frame) {
     const int* bt601 = sws_getCoefficients(SWS_CS_ITU601);
     sws_setColorspaceDetails(scaler.get(), bt601, 1, bt601, 1, 0, 1 << 16, 1 << 16);
     // swscale's vector code reads a little past the last row: give it spare bytes to read.
-    std::vector<uint8_t> padded;
-    padded.reserve(image.pixels.size() + 64);
-    padded.assign(image.pixels.begin(), image.pixels.end());
-    padded.resize(image.pixels.size() + 64);
+    std::vector<uint8_t> padded(image.pixels.size() + 64);
+    std::copy(image.pixels.begin(), image.pixels.end(), padded.begin());
     const uint8_t* source[4] = {padded.data(), nullptr, nullptr, nullptr};
     const int sourceLines[4] = {image.width * 3, 0, 0, 0};
     sws_scale(scaler.get(), source, sourceLines, 0, image.height, frame->data, frame->linesize);

@@ -6,7 +6,6 @@
 // one costs no copy, and the decoder reuses its memory once the cache lets it go.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <list>
 #include <unordered_map>
 

@@ -94,7 +94,6 @@ void EncodingPipeline::Finish() {
     } catch (...) {
         if (!pending) pending = std::current_exception();
     }
-    activity_.reset();
     if (pending) std::rethrow_exception(pending);
 }
 

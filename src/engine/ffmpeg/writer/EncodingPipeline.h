@@ -9,7 +9,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -58,8 +57,8 @@ private:
     std::exception_ptr failure_;
     bool failureReported_ = false;
     bool finished_ = false;
-    // Counts as a file being written until the file is finished.
-    std::optional<encoding::Activity> activity_{std::in_place};
+    // A file is being written while the pipeline lives (the writer lets go of it once finished).
+    encoding::Activity activity_;
     std::thread thread_;
 };
 

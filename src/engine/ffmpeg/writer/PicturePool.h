@@ -16,8 +16,6 @@ public:
     // A picture holding the frame's planes, its format, size, colours and sample aspect; its pts
     // is the frame's time in milliseconds. Throws EngineError when memory runs out.
     ff::FramePtr Copy(const FrameView& frame);
-    // The bytes one picture of the current size holds.
-    size_t PictureBytes() const { return bufferSize_; }
 
 private:
     ff::BufferPoolPtr pool_;
