@@ -197,11 +197,11 @@ std::string ReadProfileString(const std::string& section, const std::string& key
     bool inWantedSection = false;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
+        // A line ends with CR LF, LF or CR alone.
+        std::size_t end = text.find_first_of("\r\n", start);
         if (end == std::string::npos) end = text.size();
         std::string_view line(text.data() + start, end - start);
-        start = end + 1;
-        while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         line = TrimBlanks(line);
         if (line.empty()) continue;
 

@@ -11,6 +11,7 @@ namespace trimora {
 inline constexpr std::size_t kProfileTextMaxCharacters = 254;
 
 // The value of `key` in `section` of the file at `path`, as UTF-8 text.
+// - A line ends with CR LF, LF or a CR alone.
 // - Section and key names match without regard to letter case; blanks (spaces, tabs) around
 //   names and values are dropped; the value is everything after the first "=".
 // - A value enclosed in a matching pair of single or double quotes loses them.

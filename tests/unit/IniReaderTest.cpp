@@ -164,15 +164,19 @@ TEST_F(IniReaderTest, CommentsLinesWithoutEqualsAndBrokenHeaders) {
     EXPECT_EQ(Read(path, "t", "k"), "in t");
 }
 
-TEST_F(IniReaderTest, CrlfAndLfFilesReadAlike) {
+TEST_F(IniReaderTest, CrLfLfAndCrLineEndsReadAlike) {
     const std::string lines[] = {"[frmMain]", "0=Trimora", "9 = Cut ", "[MSGX]", "8=ms", "empty="};
-    std::string lf, crlf;
-    for (const auto& line : lines) {
-        lf += line + "\n";
-        crlf += line + "\r\n";
+    std::string lf, crlf, cr, mixed;
+    for (size_t i = 0; i < std::size(lines); ++i) {
+        lf += lines[i] + "\n";
+        crlf += lines[i] + "\r\n";
+        cr += lines[i] + "\r";
+        mixed += lines[i] + (i % 3 == 0 ? "\r" : i % 3 == 1 ? "\n" : "\r\n");
     }
     const std::string unterminated = crlf.substr(0, crlf.size() - 2);  // no line end after the last
-    for (const std::string& path : {File(lf), File(crlf), File(unterminated)}) {
+    // An empty line between two carriage returns, and a CR LF pair split over two line ends.
+    const std::string blankLines = "[frmMain]\r\r0=Trimora\n\r\n9=Cut\r\r\n[MSGX]\r8=ms\rempty=";
+    for (const std::string& path : {File(lf), File(crlf), File(unterminated), File(cr), File(mixed), File(blankLines)}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(Read(path, "frmMain", "0"), "Trimora");
         EXPECT_EQ(Read(path, "frmMain", "9"), "Cut");
