@@ -14,6 +14,7 @@ const char* const kNotice = " 2026 Corvale";
 
 frmAbout::frmAbout(QWidget* owner) : QDialog(owner) {
     setObjectName("frmAbout");
+    if (owner) setFont(owner->font());
     setWindowTitle("About Trimora");
     setModal(true);
     cmdOK = new QPushButton("OK", this);
@@ -63,7 +64,14 @@ void frmMain::cmdHelp_Click() {
 }
 
 void frmMain::HelpCommand(const QString& elementName) {
-    if (elementName == "Help") platform_.ShellOpen(programFolder_ + "/trimora.chm");
+    if (elementName != "Help") return;
+    const QString compiled = programFolder_ + "/trimora.chm";
+    if (platform_.ShellOpen(compiled)) return;
+    // Without a viewer for compiled help, the same pages in the web browser.
+    const QString pages = programFolder_ + "/help/index.html";
+    if (platform_.ShellOpen(pages)) return;
+    ShowMessage(DesktopText(0, "The help could not be opened. You find it here:") + "\n" + compiled + "\n" + pages,
+                MessageIcon::Information);
 }
 
 }  // namespace trimora

@@ -1,6 +1,9 @@
 #include "app/CommonDialog.h"
 
+#include <QFileInfo>
 #include <QStringList>
+
+#include "app/UserSettings.h"
 
 namespace trimora {
 
@@ -12,6 +15,7 @@ void CommonDialog::Show(FileDialogMode mode) {
     request.filter = Filter;
     request.filterIndex = FilterIndex;
     request.flags = Flags;
+    request.folder = LastFolder();
     Accepted = false;
     const auto answer = platform_.ShowFileDialog(owner_, request);
     Accepted = answer.has_value();
@@ -21,6 +25,15 @@ void CommonDialog::Show(FileDialogMode mode) {
     }
     FileName = answer->fileName;
     FilterIndex = answer->filterIndex;
+    RememberFolderOf(FileName);
+}
+
+QString CommonDialog::LastFolder() { return UserSettings().value("Settings/LastFolder").toString(); }
+
+void CommonDialog::RememberFolderOf(const QString& path) {
+    if (path.isEmpty()) return;
+    const QString folder = QFileInfo(path).absolutePath();
+    if (QFileInfo(folder).isDir()) UserSettings().setValue("Settings/LastFolder", folder);
 }
 
 QList<FilterRow> ParseFilter(const QString& filter) {

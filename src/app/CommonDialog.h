@@ -32,6 +32,11 @@ public:
     void ShowOpen() { Show(FileDialogMode::Open); }
     void ShowSave() { Show(FileDialogMode::Save); }
 
+    // The folder of the file last chosen, kept with the per-user settings: the dialogs start
+    // there, also after a restart.
+    static QString LastFolder();
+    static void RememberFolderOf(const QString& path);
+
 private:
     void Show(FileDialogMode mode);
     Platform& platform_;

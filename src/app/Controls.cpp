@@ -123,29 +123,40 @@ void Backdrop::paintEvent(QPaintEvent*) {
 }
 
 Slider::Slider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    ShowStoredValue();
+    connect(this, &QAbstractSlider::valueChanged, this, [this](int value) {
+        if (storing_ || value == value_) return;
+        if (OnValueRequest) OnValueRequest(value);
+        ShowStoredValue();
+    });
+}
+
+void Slider::ShowStoredValue() {
+    storing_ = true;
     setRange(min_, max_);
     setValue(value_);
+    storing_ = false;
 }
 
 void Slider::SetValue(int value) {
     value = std::clamp(value, min_, max_);
     if (value == value_) return;
     value_ = value;
-    setValue(value);
+    ShowStoredValue();
     if (OnChange) OnChange();
 }
 
 void Slider::SetMin(int min) {
     min_ = min;
     if (max_ < min_) max_ = min_;
-    setRange(min_, max_);
+    ShowStoredValue();
     SetValue(value_);
 }
 
 void Slider::SetMax(int max) {
     max_ = max;
     if (min_ > max_) min_ = max_;
-    setRange(min_, max_);
+    ShowStoredValue();
     SetValue(value_);
 }
 

@@ -85,9 +85,15 @@ public:
     void SetMin(int min);
     void SetMax(int max);
     std::function<void()> OnChange;
+    // Runs when something outside the program sets the track bar's value (a screen reader
+    // through the accessibility interface); the value stays as it was unless the handler stores
+    // one.
+    std::function<void(int)> OnValueRequest;
 
 private:
+    void ShowStoredValue();
     int value_ = 1, min_ = 1, max_ = 100;
+    bool storing_ = false;
 };
 
 // A label whose caption is kept exactly as set; a carriage return starts a new line on screen.

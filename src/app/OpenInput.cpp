@@ -36,7 +36,7 @@ void frmMain::cmdFile_Click() {
     } catch (const std::exception&) {
         return;  // errors of the dialog end the handler silently
     }
-    if (!commonDialog->FileName.isEmpty()) OpenInputFile(commonDialog->FileName);
+    if (!commonDialog->FileName.isEmpty()) OpenChosenFile(commonDialog->FileName);
 }
 
 QString frmMain::VideoInfoText() {

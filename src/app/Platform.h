@@ -19,6 +19,7 @@ struct FileDialogRequest {
     FileDialogMode mode = FileDialogMode::Open;
     QString title;
     QString fileName;     // proposed name (folder and file)
+    QString folder;       // where the dialog starts when the proposed name has no folder of its own
     QString filter;       // "Description|patterns|Description|patterns|"
     int filterIndex = 1;  // row of the filter, from 1
     int flags = 0;        // 2: ask before overwriting an existing file
@@ -37,7 +38,9 @@ public:
     virtual std::optional<FileDialogAnswer> ShowFileDialog(QWidget* owner, const FileDialogRequest& request) = 0;
     // Asks whether an existing file may be replaced.
     virtual bool ConfirmOverwrite(QWidget* owner, const QString& path) = 0;
-    virtual void ShellOpen(const QString& path) = 0;
+    // Opens a document with the desktop's viewer for it; false when the file is missing or the
+    // desktop has no program for it.
+    virtual bool ShellOpen(const QString& path) = 0;
     virtual uint32_t TickCount() = 0;
     virtual void RunModal(QDialog* dialog) = 0;
 };
@@ -48,7 +51,7 @@ public:
     void MessageBox(QWidget* owner, const QString& text, MessageIcon icon) override;
     std::optional<FileDialogAnswer> ShowFileDialog(QWidget* owner, const FileDialogRequest& request) override;
     bool ConfirmOverwrite(QWidget* owner, const QString& path) override;
-    void ShellOpen(const QString& path) override;
+    bool ShellOpen(const QString& path) override;
     uint32_t TickCount() override;
     void RunModal(QDialog* dialog) override;
 };

@@ -1,4 +1,5 @@
 // Start-up, shutdown, the Exit button and repainting the last frame.
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QDir>
 #include <QSettings>
@@ -20,6 +21,10 @@ void FillEngineList(QComboBox* list, int32_t count, Select select, Name name) {
         select(NarrowChecked<int16_t>(i));
         list->addItem(QString::fromStdString(name()));
     }
+    // Names longer than the closed list are shown whole when it opens.
+    QAbstractItemView* view = list->view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth() +
+                          view->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 }  // namespace
 

@@ -186,6 +186,11 @@ public:
     void Form_Unload();
     void cmdExit_Click();
     void cmdFile_Click();
+    // Opens a file the user chose: in the Open dialog, on the command line or by dropping it on
+    // the window.
+    void OpenChosenFile(const QString& path);
+    // The same for a path or file URL handed over by the desktop; errors are reported.
+    void OpenFromDesktop(const QString& pathOrUrl);
     void OpenInputFile(const QString& path);
     void cmdHelp_Click();
     void HelpCommand(const QString& elementName);
@@ -260,6 +265,11 @@ public:
 
     // ---- i18n: languages, text lookup, captions ------------------------------------------------
     QString GetFromINI(const QString& section, const QString& key);
+    // A text of the language file's section "Desktop"; the English text when the file lacks it.
+    QString DesktopText(int key, const char* english);
+    // Accessible names and descriptions, and the tooltips that name shortcuts, in the current
+    // language.
+    void SetAccessibleTexts();
     void Load_Language();
     void LstLang_Click();
     void SetCaption();
@@ -282,6 +292,9 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;  // Form_Paint
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Wraps a handler for a signal connection: an error no handler trapped is reported once, and
@@ -294,6 +307,9 @@ private:
     void CreateControls();
     void LayoutControls();
     void ConnectHandlers();
+    void CreateShortcuts();
+    // A value set on a mark's slider from outside the program (a screen reader).
+    void MarkValueRequested(int mark, int value);
     void Form_Paint();
 
     EngineFactory& engine_;

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QPainter>
 
 #include "app/frmMain.h"
@@ -40,11 +41,6 @@ QComboBox* List(QWidget* parent, const char* name, const QStringList& entries) {
     return list;
 }
 
-void Accessible(QWidget* widget, const QString& name) {
-    widget->setAccessibleName(name);
-    widget->setToolTip(name);
-}
-
 }  // namespace
 
 frmMain::frmMain(EngineFactory& engine, Platform& platform, QString programFolder, QWidget* parent)
@@ -56,9 +52,18 @@ frmMain::frmMain(EngineFactory& engine, Platform& platform, QString programFolde
     Skin1->SetElementClickHandler([this](const SkinElement& element) {
         RunGuarded([&] { Skin1_ElementClick(element); });
     });
+    // One font for the window whatever the desktop's: the layout is measured in it, so every
+    // caption of every language fits its control.
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    setFont(font);
+    setAcceptDrops(true);
+    setWindowIcon(QIcon::fromTheme("trimora", QIcon(programFolder_ + "/trimora.png")));
     CreateControls();
     LayoutControls();
     ConnectHandlers();
+    CreateShortcuts();
+    SetAccessibleTexts();
 }
 
 frmMain::~frmMain() = default;
@@ -77,7 +82,6 @@ void frmMain::CreateControls() {
     Frame1 = Group(this, "Frame1", "");
     LstLang = Make<QComboBox>(Frame1, "LstLang");
     LstLang->setIconSize(QSize(24, 16));
-    Accessible(LstLang, "Language");
     lblLang = Make<SkinLabel>(Frame1, "lblLang", "Language");
 
     FrameConvertTo = Group(this, "FrameConvertTo", "Convert To");
@@ -99,7 +103,6 @@ void frmMain::CreateControls() {
 
     FrameOptVideoWMV = Group(FrameConvertTo, "FrameOptVideoWMV", "Output Video Format");
     cmbWMVCodecs = List(FrameOptVideoWMV, "cmbWMVCodecs", {});
-    Accessible(cmbWMVCodecs, "Windows Media profile");
 
     FrameOptVideoMpeg = Group(FrameConvertTo, "FrameOptVideoMpeg", "Video Format");
     cmbFramerateMPEG = List(FrameOptVideoMpeg, "cmbFramerateMPEG", {"23.97", "24.00", "25.00", "29.97", "30.00"});
@@ -122,7 +125,6 @@ void frmMain::CreateControls() {
 
     FrameOptVideoAvi = Group(FrameConvertTo, "FrameOptVideoAvi", "Video Format: ");
     cmbAVICodecs = List(FrameOptVideoAvi, "cmbAVICodecs", {});
-    Accessible(cmbAVICodecs, "AVI video codec");
     btnConfigureVideoCodec = Make<QPushButton>(FrameOptVideoAvi, "btnConfigureVideoCodec", "Configure ...");
     cmbFramerateAVI = List(FrameOptVideoAvi, "cmbFramerateAVI",
                            {"10.00", "15.00", "20.00", "23.97", "24.00", "25.00", "29.97", "30.00"});
@@ -141,7 +143,6 @@ void frmMain::CreateControls() {
 
     FrameInputFile = Group(this, "FrameInputFile", "Input Video File:");
     cmdFile = Make<QPushButton>(FrameInputFile, "cmdFile", "...");
-    Accessible(cmdFile, "Open an input video");
     txtFile = Make<QLineEdit>(FrameInputFile, "txtFile");
     txtFile->setText("Select Input Video File");
     txtFile->setReadOnly(true);
@@ -152,7 +153,6 @@ void frmMain::CreateControls() {
     Frame5 = Group(FrameCutEditor, "Frame5", "");
     cmdPlayStop = Make<QPushButton>(Frame5, "cmdPlayStop", "Play");
     cmbPlaySld = List(Frame5, "cmbPlaySld", {"1", "2"});
-    Accessible(cmbPlaySld, "Play from mark");
     lblSldNo = Make<SkinLabel>(Frame5, "lblSldNo", "Using Slider #");
     LabelT = Make<SkinLabel>(Frame5, "LabelT", "");
     LabelT->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -165,7 +165,6 @@ void frmMain::CreateControls() {
     LabelS->PaintOwnBackground();
     Frame3 = Group(FrameCutEditor, "Frame3", "");
     cmbVideoSize = List(Frame3, "cmbVideoSize", {"-1 Zoom To Fit", "0  Shrink To Fit", "1", "2", "3", "4", "5", "8"});
-    Accessible(cmbVideoSize, "Preview size");
     SkinLabel1 = Make<SkinLabel>(Frame3, "SkinLabel1", "Preview Type");
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
@@ -174,10 +173,9 @@ void frmMain::CreateControls() {
     VideoView1 = engine_.CreateVideoView(FrameCutEditor);
     VideoView1Widget = VideoView1->Widget();
     VideoView1Widget->setObjectName("VideoView1");
-    Accessible(VideoView1Widget, "Preview of the video");
 
     picScreen = Make<PictureBox>(FrameCutEditor, "picScreen");
-    Accessible(picScreen, "Trimora");
+    picScreen->setAccessibleName("Trimora");
     lblLogo = Make<PictureBox>(picScreen, "lblLogo");
     lblLogoText = Make<QLabel>(lblLogo, "lblLogoText", "TRIMORA");
     lblLogoText->setAlignment(Qt::AlignCenter);
@@ -199,20 +197,11 @@ void frmMain::CreateControls() {
         thumb->setFocusPolicy(Qt::StrongFocus);
         thumb->setCursor(Qt::SizeHorCursor);
     }
-    Accessible(sldThum, "Mark 1: drag to choose the first frame (arrow keys step one frame)");
-    Accessible(sldThum2, "Mark 2: drag to choose the second frame (arrow keys step one frame)");
-    sldBack->setAccessibleName("Track of mark 1");
-    sldBack2->setAccessibleName("Track of mark 2");
-    lblreg->setAccessibleName("Selected stretch");
 
     cmdNextFrame2 = Make<QPushButton>(FrameCutEditor, "cmdNextFrame2");
     cmdPrevFrame2 = Make<QPushButton>(FrameCutEditor, "cmdPrevFrame2");
     cmdPrevFrame = Make<QPushButton>(FrameCutEditor, "cmdPrevFrame");
     cmdNextFrame = Make<QPushButton>(FrameCutEditor, "cmdNextFrame");
-    Accessible(cmdPrevFrame, "Mark 1: one frame back");
-    Accessible(cmdNextFrame, "Mark 1: one frame forward");
-    Accessible(cmdPrevFrame2, "Mark 2: one frame back");
-    Accessible(cmdNextFrame2, "Mark 2: one frame forward");
 
     SliderTimePosition1 = Make<Slider>(FrameCutEditor, "SliderTimePosition1");
     SliderTimePosition2 = Make<Slider>(FrameCutEditor, "SliderTimePosition2");
@@ -226,22 +215,16 @@ void frmMain::CreateControls() {
     FrameOutputFile = Group(this, "FrameOutputFile", "Output Video File:");
     EdOutFile2 = Make<QLineEdit>(FrameOutputFile, "EdOutFile2");
     EdOutFile2->setText("Select Output Video File");
-    Accessible(EdOutFile2, "Second output file of a split");
     cmdOutFile2 = Make<QPushButton>(FrameOutputFile, "cmdOutFile2", "...");
-    Accessible(cmdOutFile2, "Choose the second output file");
     cmdOutFile = Make<QPushButton>(FrameOutputFile, "cmdOutFile", "...");
-    Accessible(cmdOutFile, "Choose the output file");
     EdOutFile = Make<QLineEdit>(FrameOutputFile, "EdOutFile");
     EdOutFile->setText("Select Output Video File");
-    Accessible(EdOutFile, "Output file");
 
     FrameVideoInfo = Group(this, "FrameVideoInfo", "Input Video Info");
     EdInfoAudio = Make<InfoBox>(FrameVideoInfo, "EdInfoAudio");
     EdInfoVideo = Make<InfoBox>(FrameVideoInfo, "EdInfoVideo");
     lblVideoInfo = Make<SkinLabel>(FrameVideoInfo, "lblVideoInfo", "Video Information");
     lblAudioInfo = Make<SkinLabel>(FrameVideoInfo, "lblAudioInfo", "Audio Information");
-    EdInfoVideo->setAccessibleName("Video information");
-    EdInfoAudio->setAccessibleName("Audio information");
 
     // Controls that only make sense with an input open start disabled.
     for (QWidget* w : std::initializer_list<QWidget*>{cmdCut, cmdSplit, cmdCancel, cmdOutFile, cmdOutFile2,
@@ -251,10 +234,12 @@ void frmMain::CreateControls() {
 }
 
 void frmMain::LayoutControls() {
-    resize(900, 548);
-    setMinimumSize(900, 548);
+    // Room for the longest caption of every shipped language in the window's font, also when
+    // the desktop draws everything one and a half times as large.
+    resize(930, 590);
+    setMinimumSize(930, 590);
 
-    PlaceTwips(FrameCutEditor, 120, 120, 6900, 7980);
+    PlaceTwips(FrameCutEditor, 120, 120, 6900, 8610);
     PlaceTwips(VideoView1Widget, 210, 300, 5745, 3480);
     picScreen->SetGeometryTwips(210, 300, 5745, 3480);
     lblLogo->SetGeometryTwips(600, 1380, 2700, 600);
@@ -281,87 +266,90 @@ void frmMain::LayoutControls() {
     PlaceTwips(SliderTimePosition1, -20000, 0, 1500, 300);
     PlaceTwips(SliderTimePosition2, -20000, 400, 1500, 300);
 
-    PlaceTwips(Frame5, 120, 4620, 2160, 3240);
-    PlaceTwips(lblSldNo, 120, 300, 1920, 255);
-    PlaceTwips(cmdPlayStop, 120, 600, 1020, 375);
-    PlaceTwips(cmbPlaySld, 1200, 600, 840, 375);
-    PlaceTwips(LabelT, 120, 1110, 1920, 2000);
-    PlaceTwips(Frame4, 2340, 4620, 2400, 3240);
-    PlaceTwips(cmdSavePictureAs, 120, 300, 2160, 375);
-    PlaceTwips(LabelS, 120, 810, 2160, 2300);
-    PlaceTwips(Frame3, 4800, 4620, 1980, 3240);
-    PlaceTwips(SkinLabel1, 120, 300, 1740, 255);
-    PlaceTwips(cmbVideoSize, 120, 600, 1740, 375);
+    // Playback on the left, the whole height; capture above the preview size on the right.
+    PlaceTwips(Frame5, 120, 4620, 3300, 3870);
+    PlaceTwips(lblSldNo, 120, 300, 3060, 255);
+    PlaceTwips(cmdPlayStop, 120, 600, 1200, 375);
+    PlaceTwips(cmbPlaySld, 1380, 600, 840, 375);
+    PlaceTwips(LabelT, 120, 1110, 3060, 2000);
+    PlaceTwips(Frame4, 3480, 4620, 3300, 1800);
+    PlaceTwips(cmdSavePictureAs, 120, 300, 2400, 375);
+    PlaceTwips(LabelS, 120, 780, 3060, 900);
+    PlaceTwips(Frame3, 3480, 6480, 3300, 2010);
+    PlaceTwips(SkinLabel1, 120, 300, 3060, 255);
+    PlaceTwips(cmbVideoSize, 120, 600, 3060, 375);
 
-    PlaceTwips(FrameInputFile, 7140, 120, 6240, 720);
-    PlaceTwips(txtFile, 120, 300, 5460, 330);
-    PlaceTwips(cmdFile, 5640, 285, 480, 360);
+    PlaceTwips(FrameInputFile, 7140, 120, 6690, 720);
+    PlaceTwips(txtFile, 120, 300, 5910, 330);
+    PlaceTwips(cmdFile, 6090, 285, 480, 360);
 
-    PlaceTwips(FrameOutputFile, 7140, 900, 6240, 1140);
-    PlaceTwips(EdOutFile, 120, 300, 5460, 330);
-    PlaceTwips(cmdOutFile, 5640, 285, 480, 360);
-    PlaceTwips(EdOutFile2, 120, 690, 5460, 330);
-    PlaceTwips(cmdOutFile2, 5640, 675, 480, 360);
+    PlaceTwips(FrameOutputFile, 7140, 900, 6690, 1140);
+    PlaceTwips(EdOutFile, 120, 300, 5910, 330);
+    PlaceTwips(cmdOutFile, 6090, 285, 480, 360);
+    PlaceTwips(EdOutFile2, 120, 690, 5910, 330);
+    PlaceTwips(cmdOutFile2, 6090, 675, 480, 360);
 
-    PlaceTwips(FrameVideoInfo, 7140, 2100, 6240, 1860);
-    PlaceTwips(lblVideoInfo, 120, 240, 2940, 255);
-    PlaceTwips(lblAudioInfo, 3180, 240, 2940, 255);
-    PlaceTwips(EdInfoVideo, 120, 510, 2940, 1230);
-    PlaceTwips(EdInfoAudio, 3180, 510, 2940, 1230);
+    // Six lines in each information box, and room for a scroll bar under lines too long for it.
+    PlaceTwips(FrameVideoInfo, 7140, 2100, 6690, 2490);
+    PlaceTwips(lblVideoInfo, 120, 240, 3165, 255);
+    PlaceTwips(lblAudioInfo, 3405, 240, 3165, 255);
+    PlaceTwips(EdInfoVideo, 120, 510, 3165, 1860);
+    PlaceTwips(EdInfoAudio, 3405, 510, 3165, 1860);
 
-    PlaceTwips(FrameConvertTo, 7140, 4020, 6240, 2400);
+    PlaceTwips(FrameConvertTo, 7140, 4650, 6690, 2400);
     PlaceTwips(cmdOptAVI, 120, 270, 1000, 375);
     PlaceTwips(cmdOptMPEG, 1200, 270, 1000, 375);
     PlaceTwips(cmdOptWMV, 2280, 270, 1000, 375);
     PlaceTwips(lblCurSel, 120, 660, 1000, 60);
     lblCurSel->SetLeft(120);
 
-    PlaceTwips(FrameOptVideoAvi, 120, 780, 3420, 1500);
-    PlaceTwips(lblAVICodec, 120, 240, 1800, 255);
-    PlaceTwips(btnConfigureVideoCodec, 1920, 195, 1380, 300);
-    PlaceTwips(cmbAVICodecs, 120, 540, 3180, 330);
-    PlaceTwips(lblFrameRate2, 120, 990, 1620, 255);
-    PlaceTwips(cmbFramerateAVI, 1800, 960, 1500, 330);
-    PlaceTwips(FrameOptAudioAvi, 3660, 780, 2460, 1500);
-    PlaceTwips(optPCM, 120, 240, 900, 255);
-    PlaceTwips(optMP3, 120, 510, 900, 255);
-    PlaceTwips(optGSM, 120, 780, 900, 255);
-    PlaceTwips(optADPCM, 1260, 240, 1100, 255);
-    PlaceTwips(optALAW, 1260, 510, 1100, 255);
-    PlaceTwips(optULAW, 1260, 780, 1100, 255);
+    PlaceTwips(FrameOptVideoAvi, 120, 780, 3720, 1500);
+    PlaceTwips(lblAVICodec, 120, 240, 1980, 255);
+    PlaceTwips(btnConfigureVideoCodec, 2100, 195, 1500, 300);
+    PlaceTwips(cmbAVICodecs, 120, 540, 3480, 330);
+    PlaceTwips(lblFrameRate2, 120, 990, 2280, 255);
+    PlaceTwips(cmbFramerateAVI, 2460, 960, 1140, 330);
+    PlaceTwips(FrameOptAudioAvi, 3900, 780, 2670, 1500);
+    PlaceTwips(optPCM, 120, 240, 1000, 255);
+    PlaceTwips(optMP3, 120, 510, 1000, 255);
+    PlaceTwips(optGSM, 120, 780, 1000, 255);
+    PlaceTwips(optADPCM, 1260, 240, 1290, 255);
+    PlaceTwips(optALAW, 1260, 510, 1290, 255);
+    PlaceTwips(optULAW, 1260, 780, 1290, 255);
     PlaceTwips(lblChannels2, 120, 1110, 1080, 255);
-    PlaceTwips(cmbCnannelsAVI, 1260, 1080, 1080, 330);
+    PlaceTwips(cmbCnannelsAVI, 1260, 1080, 1290, 330);
 
-    PlaceTwips(FrameOptVideoMpeg, 120, 780, 2160, 1500);
-    PlaceTwips(lblFrameRate, 120, 240, 1920, 255);
-    PlaceTwips(cmbFramerateMPEG, 120, 495, 1920, 330);
-    PlaceTwips(lblVideoBitrate, 120, 870, 1920, 255);
-    PlaceTwips(cmbVideoBitrateMPEG, 120, 1125, 1920, 330);
-    PlaceTwips(FrameOptAudioMpeg, 2340, 780, 2160, 1500);
-    PlaceTwips(lblChannels, 120, 240, 1920, 255);
-    PlaceTwips(cmbCnannelsMPEG, 120, 495, 1920, 330);
-    PlaceTwips(lblAudioBitrate, 120, 870, 1920, 255);
-    PlaceTwips(cmbAudioBitrateMPEG, 120, 1125, 1920, 330);
-    PlaceTwips(FrameOptVersionMpeg, 4560, 780, 1560, 1500);
-    PlaceTwips(rbMPEG1, 120, 360, 1320, 255);
-    PlaceTwips(rbMPEG2, 120, 720, 1320, 255);
-    PlaceTwips(FrameOptVideoWMV, 120, 780, 6000, 1500);
-    PlaceTwips(cmbWMVCodecs, 120, 480, 5760, 330);
+    PlaceTwips(FrameOptVideoMpeg, 120, 780, 2280, 1500);
+    PlaceTwips(lblFrameRate, 120, 240, 2040, 255);
+    PlaceTwips(cmbFramerateMPEG, 120, 495, 2040, 330);
+    PlaceTwips(lblVideoBitrate, 120, 870, 2040, 255);
+    PlaceTwips(cmbVideoBitrateMPEG, 120, 1125, 2040, 330);
+    PlaceTwips(FrameOptAudioMpeg, 2460, 780, 2280, 1500);
+    PlaceTwips(lblChannels, 120, 240, 2040, 255);
+    PlaceTwips(cmbCnannelsMPEG, 120, 495, 2040, 330);
+    PlaceTwips(lblAudioBitrate, 120, 870, 2040, 255);
+    PlaceTwips(cmbAudioBitrateMPEG, 120, 1125, 2040, 330);
+    PlaceTwips(FrameOptVersionMpeg, 4800, 780, 1770, 1500);
+    PlaceTwips(rbMPEG1, 120, 360, 1530, 255);
+    PlaceTwips(rbMPEG2, 120, 720, 1530, 255);
+    PlaceTwips(FrameOptVideoWMV, 120, 780, 6450, 1500);
+    PlaceTwips(cmbWMVCodecs, 120, 480, 6210, 330);
 
-    PlaceTwips(FrameOP, 7140, 6480, 6240, 900);
-    PlaceTwips(ProgressBar1, 120, 210, 6000, 195);
-    PlaceTwips(cmdCut, 120, 450, 1260, 375);
-    PlaceTwips(cmdSplit, 1440, 450, 1260, 375);
-    PlaceTwips(cmdCancel, 2760, 450, 1260, 375);
-    PlaceTwips(LabelPart, 4140, 510, 1980, 255);
+    // The part being written stands beside the progress bar, above the job buttons.
+    PlaceTwips(FrameOP, 7140, 7110, 6690, 900);
+    PlaceTwips(ProgressBar1, 120, 240, 3450, 195);
+    PlaceTwips(LabelPart, 3630, 210, 2940, 255);
+    PlaceTwips(cmdCut, 120, 465, 1260, 375);
+    PlaceTwips(cmdSplit, 1440, 465, 1260, 375);
+    PlaceTwips(cmdCancel, 2760, 465, 1260, 375);
     ProgressBar1->setVisible(false);
 
-    PlaceTwips(Frame1, 7140, 7440, 3600, 660);
+    PlaceTwips(Frame1, 7140, 8070, 3420, 660);
     PlaceTwips(lblLang, 120, 240, 1020, 300);
-    PlaceTwips(LstLang, 1140, 210, 2340, 360);
-    PlaceTwips(Frame2, 10860, 7440, 2520, 660);
-    PlaceTwips(cmdHelp, 120, 195, 1080, 375);
-    PlaceTwips(cmdExit, 1320, 195, 1080, 375);
+    PlaceTwips(LstLang, 1140, 210, 2160, 360);
+    PlaceTwips(Frame2, 10680, 8070, 3150, 660);
+    PlaceTwips(cmdHelp, 120, 195, 1380, 375);
+    PlaceTwips(cmdExit, 1620, 195, 1380, 375);
 
     // Keyboard order: input, outputs, marks, playback, capture, preview size, format, jobs, language.
     QWidget* order[] = {cmdFile, txtFile, EdOutFile, cmdOutFile, EdOutFile2, cmdOutFile2, sldThum, cmdPrevFrame,
@@ -421,6 +409,11 @@ void frmMain::ConnectHandlers() {
 
     SliderTimePosition1->OnChange = [this] { SliderTimePosition1_Change(); };
     SliderTimePosition2->OnChange = [this] { SliderTimePosition2_Change(); };
+    SliderTimePosition1->OnValueRequest = [this](int value) { RunGuarded([&] { MarkValueRequested(1, value); }); };
+    SliderTimePosition2->OnValueRequest = [this](int value) { RunGuarded([&] { MarkValueRequested(2, value); }); };
+    // The closed lists may be narrower than a codec's or profile's name: the tooltip shows it whole.
+    for (QComboBox* list : {cmbAVICodecs, cmbWMVCodecs})
+        connect(list, &QComboBox::currentIndexChanged, list, [list] { list->setToolTip(list->currentText()); });
 
     connect(sldThum, &PictureBox::MouseDown, this, Guard(&frmMain::sldThum_MouseDown));
     connect(sldThum, &PictureBox::MouseMove, this, Guard(&frmMain::sldThum_MouseMove));
@@ -428,14 +421,16 @@ void frmMain::ConnectHandlers() {
     connect(sldThum2, &PictureBox::MouseDown, this, Guard(&frmMain::sldThum2_MouseDown));
     connect(sldThum2, &PictureBox::MouseMove, this, Guard(&frmMain::sldThum2_MouseMove));
     connect(sldThum2, &PictureBox::MouseUp, this, Guard(&frmMain::sldThum2_MouseUp));
-    // Arrow keys on a focused thumb step its mark, as the step buttons do.
+    // Arrow keys on a focused thumb step its mark, as the step buttons do; Space plays and stops.
     connect(sldThum, &PictureBox::KeyPressed, this, [this](int key) {
         if (key == Qt::Key_Left) cmdPrevFrame->click();
         if (key == Qt::Key_Right) cmdNextFrame->click();
+        if (key == Qt::Key_Space && cmdPlayStop->isEnabled()) cmdPlayStop->click();
     });
     connect(sldThum2, &PictureBox::KeyPressed, this, [this](int key) {
         if (key == Qt::Key_Left) cmdPrevFrame2->click();
         if (key == Qt::Key_Right) cmdNextFrame2->click();
+        if (key == Qt::Key_Space && cmdPlayStop->isEnabled()) cmdPlayStop->click();
     });
 }
 

@@ -121,6 +121,7 @@ void frmMain::SetCaption() {
     }
 
     for (QPushButton* button : {cmdCut, cmdSplit, cmdCancel, cmdExit, cmdHelp, cmdSavePictureAs}) button->repaint();
+    SetAccessibleTexts();
 }
 
 }  // namespace trimora

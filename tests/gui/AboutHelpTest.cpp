@@ -193,6 +193,98 @@ TEST_F(AboutHelpTest, OnlyTheSkinsHelpElementOpensTheHelpFile) {
     EXPECT_TRUE(platform.messages.empty());
 }
 
+// Help opens something on every machine: the compiled help in its viewer, else the same pages in
+// the web browser, else a message that says where the help is, in the current language.
+TEST_F(AboutHelpTest, WithoutAViewerTheHelpOpensAsWebPagesOrSaysWhereItIs) {
+    Load();
+    const QString compiled = programFolder + "/trimora.chm";
+    const QString pages = programFolder + "/help/index.html";
+    struct Case {
+        QStringList withoutViewer;
+        std::vector<QString> asked;
+        bool message;
+    };
+    for (const Case& c : {Case{{".chm"}, {compiled, pages}, false}, Case{{".chm", ".html"}, {compiled, pages}, true}}) {
+        SCOPED_TRACE(c.withoutViewer.join(' ').toStdString());
+        platform.shellOpened.clear();
+        platform.messages.clear();
+        platform.suffixesWithoutViewer = c.withoutViewer;
+        engine.skin->Click("Help");
+        EXPECT_EQ(platform.shellOpened, c.asked);
+        if (!c.message) {
+            EXPECT_TRUE(platform.messages.empty());
+            continue;
+        }
+        ASSERT_EQ(platform.messages.size(), 1u);
+        EXPECT_TRUE(platform.messages[0].first.startsWith("The help could not be opened."));
+        EXPECT_TRUE(platform.messages[0].first.contains(compiled));
+        EXPECT_TRUE(platform.messages[0].first.contains(pages));
+    }
+    // The message in the current language; "help" in lower case still does nothing.
+    window->LstLang->setCurrentIndex(window->LstLang->findText("German"));
+    window->LstLang_Click();
+    platform.messages.clear();
+    platform.shellOpened.clear();
+    window->HelpCommand("help");
+    EXPECT_TRUE(platform.shellOpened.empty());
+    EXPECT_TRUE(platform.messages.empty());
+    window->HelpCommand("Help");
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(platform.messages[0].first.startsWith("Die Hilfe konnte nicht"));
+}
+
+// The usual shortcuts press their buttons and are named in the buttons' tooltips; a text box keeps
+// the keys it types, and the arrow keys on a focused thumb step its mark.
+TEST_F(AboutHelpTest, ShortcutsPressTheirButtonsAndLeaveTextBoxesTheirKeys) {
+    frmMain& w = Load();
+    Open();
+    w.show();
+    QApplication::setActiveWindow(&w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    EXPECT_TRUE(w.cmdFile->toolTip().contains("Ctrl+O"));
+    EXPECT_TRUE(w.cmdPlayStop->toolTip().contains("Space"));
+    EXPECT_TRUE(w.cmdSavePictureAs->toolTip().contains("Ctrl+S"));
+    EXPECT_TRUE(w.cmdExit->toolTip().contains("Ctrl+Q"));
+
+    // Space in an output box is typed; on a thumb it plays, and on what takes the focus from the
+    // locked thumb it stops; on the window itself it plays too.
+    w.EdOutFile->setFocus();
+    w.EdOutFile->setCursorPosition(0);
+    QTest::keyClick(w.EdOutFile, Qt::Key_Space);
+    EXPECT_EQ(w.EdOutFile->text(), " /videos/clip_1.avi");
+    EXPECT_FALSE(w.Playing);
+    w.sldThum->setFocus();
+    QTest::keyClick(w.sldThum, Qt::Key_Space);
+    EXPECT_TRUE(w.Playing);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(w.Playing);
+    QTest::keyClick(&w, Qt::Key_Space);
+    EXPECT_TRUE(w.Playing);
+    w.cmdPlayStop->click();
+    ASSERT_FALSE(w.Playing);
+    QTest::keyClick(w.sldThum, Qt::Key_Right);
+    EXPECT_EQ(w.SliderTimePosition1->Value(), 2);
+    // A focused button takes Space as its own press.
+    w.optMP3->setFocus();
+    QTest::keyClick(w.optMP3, Qt::Key_Space);
+    EXPECT_TRUE(w.optMP3->isChecked());
+    EXPECT_FALSE(w.Playing);
+
+    // Ctrl+O and Ctrl+S open their dialogs, also from a text box; F1 asks for help.
+    w.EdOutFile->setFocus();
+    QTest::keyClick(w.EdOutFile, Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(w.EdOutFile, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(platform.dialogRequests.size(), 2u);
+    EXPECT_EQ(platform.dialogRequests[0].title, "Open Video File");
+    EXPECT_EQ(platform.dialogRequests[1].title, "Save Picture To File");
+    EXPECT_EQ(w.EdOutFile->text(), " /videos/clip_1.avi");
+    QTest::keyClick(&w, Qt::Key_F1);
+    EXPECT_EQ(platform.shellOpened, std::vector<QString>{programFolder + "/trimora.chm"});
+    QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_FALSE(w.isVisible());
+}
+
 TEST_F(AboutHelpTest, PreviewSizeRowsPassTheNumberTheirTextBeginsWith) {
     Load();
     // Start-up selects the first row.

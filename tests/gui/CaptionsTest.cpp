@@ -1,6 +1,8 @@
 // The language list, captions and messages on the scripted engine.
+#include <QAccessible>
 #include <QFile>
 #include <QImage>
+#include <set>
 #include <QTest>
 #include <initializer_list>
 #include <map>
@@ -178,6 +180,7 @@ TEST_F(CaptionsTest, WithoutAnInputTheFileBoxesTakeTheNewPrompts) {
 // its whole rectangle itself, so the frames and the window behind it are not painted again.
 TEST_F(CaptionsTest, TheMarksLabelAloneIsPaintedWhenItsTextChanges) {
     frmMain& w = Load();
+    w.Timer2->stop();  // the idle logo would repaint the picture area behind it on its own
     w.show();
     QCoreApplication::processEvents();
     struct PaintCounter : QObject {
@@ -260,6 +263,35 @@ TEST_F(CaptionsTest, MovingAMarkRepaintsNeitherTheFrameNorTheWindow) {
     const QImage whole = w.grab().toImage();
     const QPoint centre = w.sldBack->mapTo(&w, QPoint(track.width() / 2, track.height() / 2));
     EXPECT_EQ(whole.pixelColor(centre).rgb(), track.pixelColor(track.width() / 2, track.height() / 2).rgb());
+}
+
+// Accessible names and descriptions follow the language; a language file without them gives the
+// English texts; every option panel is announced by a name of its own.
+TEST_F(CaptionsTest, AccessibleNamesFollowTheLanguageAndEachPanelHasItsOwn) {
+    WriteLanguage("Sparse", "SP");
+    CopyLanguages({"German", "English"});
+    frmMain& w = Load();
+    const auto announced = [](QWidget* widget, QAccessible::Text text = QAccessible::Name) {
+        return QAccessible::queryAccessibleInterface(widget)->text(text);
+    };
+    QWidget* const panels[] = {w.FrameOptVideoAvi, w.FrameOptAudioAvi, w.FrameOptVideoMpeg,
+                               w.FrameOptAudioMpeg, w.FrameOptVersionMpeg, w.FrameOptVideoWMV};
+    for (const QString language : {"German", "Sparse", "English"}) {
+        SCOPED_TRACE(language.toStdString());
+        Choose(language);
+        const bool german = language == "German";
+        EXPECT_EQ(announced(w.cmdPrevFrame), german ? "Marke 1: ein Bild zurück" : "Mark 1: one frame back");
+        EXPECT_EQ(announced(w.cmdNextFrame2), german ? "Marke 2: ein Bild vor" : "Mark 2: one frame forward");
+        EXPECT_EQ(announced(w.sldThum), german ? "Marke 1" : "Mark 1");
+        EXPECT_TRUE(announced(w.sldThum2, QAccessible::Description).startsWith(german ? "Ziehen" : "Drag"));
+        EXPECT_EQ(announced(w.cmdFile), german ? "Eingabevideo öffnen" : "Open an input video");
+        EXPECT_EQ(announced(w.cmdOutFile2), german ? "Zweite Ausgabedatei wählen" : "Choose the second output file");
+        std::set<QString> names;
+        for (QWidget* panel : panels) names.insert(announced(panel));
+        EXPECT_EQ(names.size(), std::size(panels));
+        EXPECT_FALSE(names.contains(announced(w.FrameConvertTo)));
+        EXPECT_TRUE(names.contains(german ? "MPEG-Audioeinstellungen" : "MPEG audio options"));
+    }
 }
 
 TEST_F(CaptionsTest, ShippedLanguagesAllLoadWithoutDefaults) {

@@ -1,5 +1,7 @@
 // The two marks: thumb drags in twips, the region bar, the frame shown for a mark and the step
 // buttons, on the scripted engine.
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QTest>
 
 #include "support/WindowFixture.h"
@@ -24,6 +26,59 @@ protected:
         for (float dx : moves) window->sldThum_MouseMove(1, 0, 60 + dx, 80);
     }
 };
+
+// What a change of a mark leaves on screen and in the state playback starts from.
+struct MarkOutcome {
+    int value;
+    float thumbLeft;
+    QString label, tooltip;
+    QRect region;
+    int32_t playPosition, shownFrame;
+    bool operator==(const MarkOutcome&) const = default;
+};
+
+// A screen reader sets a slider's value through the accessibility interface: the mark moves
+// exactly as a drag of its thumb moves it, and not while the thumb could not be dragged.
+TEST_F(MarksTest, AValueSetThroughAccessibilityMovesTheMarkAsADragDoes) {
+    const auto outcome = [this](int mark) {
+        frmMain& w = *window;
+        PictureBox* thumb = mark == 1 ? w.sldThum : w.sldThum2;
+        Slider* slider = mark == 1 ? w.SliderTimePosition1 : w.SliderTimePosition2;
+        return MarkOutcome{slider->Value(), thumb->Left(), w.LabelS->Caption(), thumb->toolTip(),
+                           w.lblreg->geometry(), w.PlayPosition[static_cast<size_t>(mark)], engine.view->shown.back()};
+    };
+    const auto setByAccessibility = [](Slider* slider, int value) {
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(slider);
+        ASSERT_NE(access, nullptr);
+        ASSERT_NE(access->valueInterface(), nullptr);
+        access->valueInterface()->setCurrentValue(value);
+    };
+    frmMain& dragged = LoadAndOpen();
+    DragThumb1({567});
+    dragged.sldThum_MouseUp(1, 0, 627, 80);
+    const MarkOutcome byDrag = outcome(1);
+    ASSERT_EQ(byDrag.value, 11);
+    window->sldThum2_MouseDown(1, 0, 60, 80);
+    window->sldThum2_MouseMove(1, 0, 60 + 2834, 80);
+    window->sldThum2_MouseUp(1, 0, 60 + 2834, 80);
+    const MarkOutcome byDrag2 = outcome(2);
+
+    window->close();
+    frmMain& w = LoadAndOpen();
+    setByAccessibility(w.SliderTimePosition1, byDrag.value);
+    EXPECT_EQ(outcome(1), byDrag);
+    setByAccessibility(w.SliderTimePosition2, byDrag2.value);
+    EXPECT_EQ(outcome(2), byDrag2);
+    EXPECT_EQ(w.SliderTimePosition2->value(), byDrag2.value);
+
+    // While playing the thumbs are locked: the value stays, on the slider too.
+    w.cmdPlayStop->click();
+    ASSERT_TRUE(w.Playing);
+    ASSERT_FALSE(w.sldThum->isEnabled());
+    setByAccessibility(w.SliderTimePosition1, 70);
+    EXPECT_EQ(w.SliderTimePosition1->Value(), 11);
+    EXPECT_EQ(w.SliderTimePosition1->value(), 11);
+}
 
 TEST_F(MarksTest, DraggingFarLeftGivesOneAndFarRightGivesTheMaximum) {
     frmMain& w = LoadAndOpen();

@@ -29,6 +29,30 @@ TEST_F(OpenInputTest, OpenDialogAsksWithItsTitleAndFilterAndOpensTheChoice) {
     EXPECT_TRUE(w.FileLoaded);
 }
 
+// The Open and Save As dialogs start in the folder of the file last chosen, also after a restart.
+TEST_F(OpenInputTest, TheDialogsStartInTheFolderLastUsedAlsoAfterARestart) {
+    const QString first = temp.path() + "/first videos", second = temp.path() + "/second videos";
+    QDir().mkpath(first);
+    QDir().mkpath(second);
+    frmMain& w = Load();
+    QTest::mouseClick(w.cmdFile, Qt::LeftButton);  // cancelled
+    platform.dialogAnswers.push_back(FileDialogAnswer{first + "/a.avi", 1});
+    QTest::mouseClick(w.cmdFile, Qt::LeftButton);
+    platform.dialogAnswers.push_back(FileDialogAnswer{second + "/out.avi", 1});
+    QTest::mouseClick(w.cmdOutFile, Qt::LeftButton);
+    ASSERT_EQ(platform.dialogRequests.size(), 3u);
+    EXPECT_EQ(platform.dialogRequests[1].folder, platform.dialogRequests[0].folder);
+    EXPECT_EQ(platform.dialogRequests[2].folder, first);
+
+    window->close();
+    platform.dialogRequests.clear();
+    Load();
+    QTest::mouseClick(window->cmdFile, Qt::LeftButton);
+    ASSERT_EQ(platform.dialogRequests.size(), 1u);
+    EXPECT_EQ(platform.dialogRequests[0].folder, second);
+    EXPECT_TRUE(platform.dialogRequests[0].fileName.isEmpty());
+}
+
 TEST_F(OpenInputTest, CancellingTheOpenDialogKeepsTheOpenInput) {
     frmMain& w = Load();
     Open("/videos/first.avi");

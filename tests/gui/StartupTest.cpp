@@ -1,6 +1,10 @@
 // Start-up and shutdown of the main window on the scripted engine.
+#include <QFile>
+#include <QMimeDatabase>
+#include <QProcess>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "support/WindowFixture.h"
@@ -16,6 +20,58 @@ QStringList Entries(const QComboBox* list) {
 }
 
 class StartupTest : public WindowFixture {};
+
+// `cmake --install` into a fresh prefix gives a program that starts from there and finds its
+// languages, skin and help in the installed data folder, a menu entry the desktop accepts that
+// offers every kind of video the Open dialog lists, and an icon.
+TEST(InstallTest, TheInstalledProgramFindsItsDataAndHasAValidMenuEntry) {
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    QProcess install;
+    install.setProcessChannelMode(QProcess::MergedChannels);
+    install.start(TRIMORA_CMAKE, {"--install", TRIMORA_BUILD_DIR, "--prefix", prefix.path()});
+    ASSERT_TRUE(install.waitForFinished(120000));
+    ASSERT_EQ(install.exitCode(), 0) << install.readAll().toStdString();
+    const QString data = prefix.path() + "/share/trimora";
+    for (const QString& file : {data + "/Languages/English.ini", data + "/Languages/Italian.bmp",
+                                data + "/trimora.skn", data + "/trimora.chm", data + "/help/index.html",
+                                prefix.path() + "/share/icons/hicolor/48x48/apps/trimora.png"})
+        EXPECT_TRUE(QFile::exists(file)) << file.toStdString();
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("SDL_AUDIODRIVER", "dummy");
+    environment.insert("TRIMORA_REGISTRY_DIR", prefix.path() + "/registry");
+    environment.insert("XDG_CONFIG_HOME", prefix.path() + "/config");
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(prefix.path());
+    program.start(prefix.path() + "/bin/trimora", {"--check-install"});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    const QString report = QString::fromLocal8Bit(program.readAllStandardOutput());
+    EXPECT_EQ(program.exitCode(), 0) << report.toStdString() << program.readAllStandardError().toStdString();
+    EXPECT_TRUE(report.contains("program folder: " + QDir(data).absolutePath())) << report.toStdString();
+    EXPECT_TRUE(report.contains("languages: English French German Italian Spanish")) << report.toStdString();
+    EXPECT_TRUE(report.contains("skin: loaded")) << report.toStdString();
+
+    const QString entry = prefix.path() + "/share/applications/trimora.desktop";
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start("desktop-file-validate", {entry});
+    ASSERT_TRUE(validate.waitForFinished(30000));
+    EXPECT_EQ(validate.exitCode(), 0);
+    EXPECT_TRUE(validate.readAll().trimmed().isEmpty());
+    // Every pattern of the Open dialog's first row names a type the entry offers.
+    QFile desktopEntry(entry);
+    ASSERT_TRUE(desktopEntry.open(QIODevice::ReadOnly));
+    QStringList offered;
+    for (const QString& line : QString::fromUtf8(desktopEntry.readAll()).split('\n'))
+        if (line.startsWith("MimeType=")) offered = line.mid(9).split(';', Qt::SkipEmptyParts);
+    for (const char* extension : {"avi", "mpg", "mpeg", "wmv", "wma", "asf", "mov", "qt"}) {
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(QString("x.") + extension, QMimeDatabase::MatchExtension);
+        EXPECT_TRUE(offered.contains(type.name())) << extension << " " << type.name().toStdString();
+    }
+}
 
 TEST_F(StartupTest, FirstStartShowsEveryDefaultThroughTheControls) {
     frmMain& w = Load();

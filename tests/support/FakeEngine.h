@@ -2,6 +2,7 @@
 // A scripted engine for driving the main window in tests: every call is recorded in order in
 // one shared log ("in.SeekToFrame(5)", "out.CreateOutputFile(x.avi,1)", "player.Stop()"...),
 // results come from public fields, and any operation can be told to fail.
+#include <QStringList>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -240,6 +241,7 @@ public:
     std::deque<bool> overwriteAnswers;  // default when empty: yes
     std::vector<QString> overwriteQuestions;
     std::vector<QString> shellOpened;
+    QStringList suffixesWithoutViewer;  // ShellOpen fails for files ending so
     uint32_t tick = 100000;
     std::function<void(QDialog*)> onModal;  // runs while the dialog would be shown
     std::function<void(const QString&)> onMessage;  // runs while the message box would be shown
@@ -248,7 +250,12 @@ public:
     void MessageBox(QWidget* owner, const QString& text, MessageIcon icon) override;
     std::optional<FileDialogAnswer> ShowFileDialog(QWidget* owner, const FileDialogRequest& request) override;
     bool ConfirmOverwrite(QWidget* owner, const QString& path) override;
-    void ShellOpen(const QString& path) override { shellOpened.push_back(path); }
+    bool ShellOpen(const QString& path) override {
+        shellOpened.push_back(path);
+        for (const QString& suffix : suffixesWithoutViewer)
+            if (path.endsWith(suffix)) return false;
+        return true;
+    }
     uint32_t TickCount() override { return tick; }
     void RunModal(QDialog* dialog) override;
     QStringList MessageTexts() const;

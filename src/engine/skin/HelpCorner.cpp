@@ -7,7 +7,7 @@ namespace trimora {
 HelpCorner::HelpCorner(QWidget* window) : QToolButton(window) {
     setObjectName("Help");
     setText("?");
-    setToolTip("Help");
+    setToolTip("Help (F1)");
     setAccessibleName("Help");
     setCursor(Qt::PointingHandCursor);
     // A mouse element of the skin, not a stop in the window's keyboard order.

@@ -1,10 +1,15 @@
 // Opening real files through the window on the real engine: the preview shows the stamped frame
 // each mark names, and bad inputs are refused with a clear message while the window stays usable.
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTest>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 
+#include "app/Desktop.h"
 #include "support/RealWindowFixture.h"
 
 namespace trimora::test {
@@ -107,6 +112,70 @@ TEST_F(RealOpenInputTest, BadInputsAreRefusedWithAMessageAndTheWindowStaysUsable
     w.OpenInputFile(QString::fromStdString(StampedClip()));
     EXPECT_TRUE(w.FileLoaded);
     EXPECT_EQ(ShownStamp(), 1);
+}
+
+// What the window shows after an open.
+struct OpenOutcome {
+    bool loaded = false;
+    QString input, output;
+    QStringList messages;
+    int stamp = -1;
+    bool operator==(const OpenOutcome&) const = default;
+};
+
+// A file named on the command line or dropped on the window opens as the Open dialog's choice
+// does: a good file, a file that is no video and a missing file alike.
+TEST_F(RealOpenInputTest, TheCommandLineAndADropOpenAsTheOpenDialogsChoice) {
+    const QString folder = Folder("handed over");
+    const QString good = folder + "/clip.avi";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(StampedClip()), good));
+    const QString noise = folder + "/noise.avi";
+    {
+        std::ofstream out(noise.toStdString(), std::ios::binary);
+        for (int i = 0; i < 100000; ++i) out.put(static_cast<char>((i * 7919) % 251));
+    }
+    const QString missing = folder + "/missing.avi";
+
+    const auto Reload = [this] {
+        if (window) window->close();
+        Load();
+    };
+    const auto outcome = [this] {
+        OpenOutcome o{window->FileLoaded, window->txtFile->text(), window->EdOutFile->text(), platform.MessageTexts()};
+        if (o.loaded) o.stamp = ShownStamp();
+        return o;
+    };
+    for (const QString& path : {good, noise, missing}) {
+        SCOPED_TRACE(path.toStdString());
+        Reload();
+        platform.messages.clear();
+        platform.dialogAnswers.push_back(FileDialogAnswer{path, 1});
+        window->cmdFile->click();
+        const OpenOutcome chosen = outcome();
+        EXPECT_EQ(chosen.loaded, path == good);
+
+        // trimora FILE, named relative to the folder it was started in.
+        Reload();
+        platform.messages.clear();
+        const QStringList files =
+            FilesFromArguments({"trimora", "--check", QFileInfo(path).fileName()}, folder);
+        ASSERT_EQ(files, QStringList{path});
+        window->OpenFromDesktop(files.first());
+        EXPECT_EQ(outcome(), chosen);
+
+        // Dropped on the window.
+        Reload();
+        platform.messages.clear();
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        const QPoint centre = window->rect().center();
+        QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window.get(), &drop);
+        EXPECT_EQ(outcome(), chosen);
+    }
 }
 
 TEST_F(RealOpenInputTest, FailedOpenReturnsToThePreviousInput) {
