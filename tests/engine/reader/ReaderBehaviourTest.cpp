@@ -344,11 +344,15 @@ TEST(ReaderSound, ADamagedPacketIsSkippedButAFileThatShrinksWhileReadRaises) {
         file.seekp(pos);
         file << std::string(static_cast<size_t>(size), '\x55');
     }
+    FfmpegReader whole;
+    whole.OpenForReading(MakeClip(spec));
+    const std::vector<int16_t> intact = ReadAllSound(whole, 2304);
     FfmpegReader reader;
     reader.OpenForReading(copy);
+    // The sound goes on after the damage, in its place: the clicks of 2 s are at the same sample.
     const std::vector<int16_t> sound = ReadAllSound(reader, 2304);
-    EXPECT_NEAR(sound.size() / 2 / 48000.0, 3.0, 0.1);
-    EXPECT_EQ(FindClicks(sound, 2, 48000).size(), 3u);
+    EXPECT_EQ(sound.size(), intact.size());
+    EXPECT_EQ(FindClicks(sound, 2, 48000), FindClicks(intact, 2, 48000));
 
     // The file loses its last two thirds while both streams are read.
     reader.SeekToFrame(1);

@@ -96,6 +96,7 @@ void AudioDecoder::Reposition(int attempt) {
     queueEnd_ = position_;
     flushed_ = false;
     ended_ = false;
+    lost_ = false;
     syncing_ = true;
     seekAttempt_ = attempt;
     // Decoders of compressed sound need a little run-in before the target to be exact.
@@ -191,6 +192,7 @@ bool AudioDecoder::DecodeMore() {
         if (received != AVERROR(EAGAIN)) {
             // A damaged packet is skipped (the sound goes on with the next one); its time is
             // filled with silence by Append().
+            lost_ = true;
             if (++undecodable_ > kUndecodableRun) ff::Check(received, "The sound of " + name_ + " cannot be decoded");
             continue;
         }
@@ -201,8 +203,10 @@ bool AudioDecoder::DecodeMore() {
         }
         const int sent = avcodec_send_packet(codec_.get(), packet_.get());
         av_packet_unref(packet_.get());
-        if (sent < 0 && sent != AVERROR(EAGAIN) && ++undecodable_ > kUndecodableRun)
-            ff::Check(sent, "The sound of " + name_ + " cannot be decoded");
+        if (sent < 0 && sent != AVERROR(EAGAIN)) {
+            lost_ = true;
+            if (++undecodable_ > kUndecodableRun) ff::Check(sent, "The sound of " + name_ + " cannot be decoded");
+        }
     }
     return false;
 }
@@ -259,7 +263,10 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // go exactly where their timestamp says: silence fills a gap, what lies before the target
     // is dropped. Later, small timestamp jitter is ignored and only jumps of more than a tenth
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
-    const int64_t allowed = syncing_ ? 0 : rate_ / 10;
+    // After a packet that could not be decoded the gap is real: what follows keeps its place
+    // (within the rounding of coarse timestamps).
+    const int64_t allowed = syncing_ ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    lost_ = false;
     int64_t skip = 0;
     // Timestamps that jump by minutes are broken, not a real gap: play on.
     if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) start = queueEnd_;

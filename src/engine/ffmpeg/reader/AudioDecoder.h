@@ -68,6 +68,7 @@ private:
     int64_t firstSample_ = 0;      // where the stream's first packet lies on the time line
     int64_t endSample_ = -1;       // where its last packet ends, -1 when unknown
     int undecodable_ = 0;          // packets in a row the decoder refused
+    bool lost_ = false;            // a packet was refused since the last decoded frame
     bool coarseTimes_ = false;     // a time base tick is longer than a sample
     int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
 
