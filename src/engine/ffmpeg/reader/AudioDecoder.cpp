@@ -268,8 +268,12 @@ void AudioDecoder::Append(const AVFrame& frame) {
     const int64_t allowed = syncing_ ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
     lost_ = false;
     int64_t skip = 0;
-    // Timestamps that jump by minutes are broken, not a real gap: play on.
-    if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) start = queueEnd_;
+    // Timestamps that jump by minutes are broken, not a real gap: play on. The sound then ends
+    // that much earlier than its last timestamp says.
+    if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) {
+        if (endSample_ >= 0) endSample_ -= start - queueEnd_;
+        start = queueEnd_;
+    }
     if (start > queueEnd_ + allowed) {
         queue_.insert(queue_.end(), static_cast<size_t>(start - queueEnd_) * channels_, 0);
         queueEnd_ = start;
