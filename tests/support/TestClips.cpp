@@ -225,17 +225,62 @@ std::string TempPath(const std::string& suffix) {
     return (fs::path(TempDir()) / ("file" + std::to_string(++counter) + suffix)).string();
 }
 
-std::string MakeClip(const ClipSpec& spec) {
-    const std::string key = SpecKey(spec);
-    const std::string name = std::to_string(std::hash<std::string>{}(key)) + DefaultsFor(spec.format).extension;
+std::string CachedMedia(const std::string& key, const std::string& extension,
+                        const std::function<void(const std::string& path)>& make) {
+    const std::string name = std::to_string(std::hash<std::string>{}(key)) + extension;
     const fs::path path = fs::path(CacheDir()) / name;
     if (fs::exists(path)) return path.string();
     // Made under a temporary name and renamed, so test processes running side by side never
-    // see a half-written clip.
+    // see a half-written file.
     const fs::path partial = fs::path(CacheDir()) / ("partial-" + std::to_string(getpid()) + "-" + name);
-    GenerateClip(spec, partial.string());
+    make(partial.string());
     fs::rename(partial, path);
     return path.string();
+}
+
+std::string MakeClip(const ClipSpec& spec) {
+    return CachedMedia(SpecKey(spec), DefaultsFor(spec.format).extension,
+                       [&](const std::string& path) { GenerateClip(spec, path); });
+}
+
+void WriteStampedY4m(const std::string& path, int width, int height, int frameRate, int frames) {
+    std::ofstream out(path, std::ios::binary);
+    out << "YUV4MPEG2 W" << width << " H" << height << " F" << frameRate << ":1 Ip A1:1 C420jpeg\n";
+    Picture picture(width, height);
+    for (int n = 1; n <= frames; ++n) {
+        picture.Draw(n);
+        out << "FRAME\n";
+        for (const auto* plane : {&picture.y, &picture.u, &picture.v})
+            out.write(reinterpret_cast<const char*>(plane->data()), static_cast<std::streamsize>(plane->size()));
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void WritePatternWav(const std::string& path, int sampleRate, int channels, int64_t sampleFrames) {
+    std::ofstream out(path, std::ios::binary);
+    const auto put = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.put(static_cast<char>((value >> (8 * i)) & 0xff));
+    };
+    const auto dataBytes = static_cast<uint32_t>(sampleFrames * channels * 2);
+    out << "RIFF";
+    put(36 + dataBytes, 4);
+    out << "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);  // integer PCM
+    put(static_cast<uint32_t>(channels), 2);
+    put(static_cast<uint32_t>(sampleRate), 4);
+    put(static_cast<uint32_t>(sampleRate * channels * 2), 4);
+    put(static_cast<uint32_t>(channels * 2), 2);
+    put(16, 2);
+    out << "data";
+    put(dataBytes, 4);
+    constexpr int64_t kChunk = 48000;
+    for (int64_t first = 0; first < sampleFrames; first += kChunk) {
+        const AudioBlock block =
+            MakePatternBlock(first, static_cast<int>(std::min(kChunk, sampleFrames - first)), sampleRate, channels);
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 void DrawStamp(uint8_t* luma, int linesize, int width, int height, int number) {

@@ -4,6 +4,7 @@
 // to scaling) and whose sound is a known pattern (a chirp with a loud click at every whole
 // second), plus helpers to read stamps and sound back from any file.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,16 @@ struct ClipSpec {
 
 // Makes the clip (once per distinct spec in this test process) and returns its path.
 std::string MakeClip(const ClipSpec& spec);
+
+// The file cached for `key` (any text naming its content), made by `make(path)` the first time
+// it is asked for; `extension` ends its name (".avi").
+std::string CachedMedia(const std::string& key, const std::string& extension,
+                        const std::function<void(const std::string& path)>& make);
+
+// The raw material of clips made by other programs: the stamped pictures 1..frames as a
+// YUV4MPEG2 file (4:2:0) and the sound pattern from its first sample as a 16-bit WAV file.
+void WriteStampedY4m(const std::string& path, int width, int height, int frameRate, int frames);
+void WritePatternWav(const std::string& path, int sampleRate, int channels, int64_t sampleFrames);
 
 // The folder for this test process's files; removed when the process ends.
 std::string TempDir();

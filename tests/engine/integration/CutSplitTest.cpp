@@ -2,13 +2,16 @@
 // each output holds, its container and codecs, its length and the place of the sound's clicks.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
+#include "support/GstClips.h"
 #include "support/RealWindowFixture.h"
 
 namespace trimora::test {
@@ -311,6 +314,44 @@ TEST_F(RealCutSplitTest, ClosingTheWindowDuringACutLeavesTheOutputClosedAndPlaya
     ASSERT_GE(stamps.size(), 16u);
     EXPECT_EQ(stamps, Range(10, stamps.back()));
     EXPECT_EQ(Probe(output.toStdString()).decodeErrors, 0);
+}
+
+TEST_F(RealCutSplitTest, ACutOfAFileFromAnotherMuxerHoldsItsSound) {
+    // GStreamer's AVIs: the file starts with sound chunks and its index marks none of them as a
+    // place to start.
+    GstClipSpec pcm;
+    GstClipSpec mp3;
+    mp3.video = "mpeg4";
+    mp3.audio = "mp3";
+    for (const GstClipSpec& spec : {pcm, mp3}) {
+        SCOPED_TRACE(GstClipName(spec));
+        OpenClip(MakeGstClip(spec));
+        const QString output = Output(QString::fromStdString(GstClipName(spec)) + ".avi");
+        Cut(13, 45, output);
+        ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
+        platform.messages.clear();
+        ExpectStretch(output, 13, 45);
+    }
+}
+
+TEST_F(RealCutSplitTest, AnInputThatShrinksDuringTheJobEndsWithTheFailureNotTheSuccess) {
+    for (const bool split : {false, true}) {
+        SCOPED_TRACE(split ? "split" : "cut");
+        // A copy of its own: the cached clip stays whole.
+        const QString input = Folder("in") + (split ? "/split.avi" : "/cut.avi");
+        ASSERT_TRUE(QFile::copy(QString::fromStdString(Clip()), input));
+        frmMain& w = OpenClip(input.toStdString());
+        AtFrame(20, [&] { std::filesystem::resize_file(input.toStdString(), QFileInfo(input).size() / 3); });
+        SetMarks(10, 70);
+        w.EdOutFile->setText(Output(split ? "part1.avi" : "shrunk.avi"));
+        w.EdOutFile2->setText(Output("part2.avi"));
+        (split ? w.cmdSplit : w.cmdCut)->click();
+        const QStringList messages = platform.MessageTexts();
+        ASSERT_EQ(messages.size(), 1) << messages.join("; ").toStdString();
+        EXPECT_TRUE(messages[0].startsWith(Message(1) + " ")) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].contains(input)) << messages[0].toStdString();
+        EXPECT_TRUE(w.cmdCut->isEnabled());
+    }
 }
 
 }  // namespace

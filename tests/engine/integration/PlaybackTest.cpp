@@ -23,6 +23,7 @@
 #include "editor/TwipsGeometry.h"
 #include "engine/audio/SdlAudioPlayer.h"
 #include "support/FakeEngine.h"
+#include "support/GstClips.h"
 #include "support/ScopedEnv.h"
 #include "support/TestClips.h"
 
@@ -171,6 +172,7 @@ struct SoundCase {
     int channels;
     int frames;  // at 25 per second
     int mark;
+    bool gstreamer = false;  // an AVI from GStreamer's muxer (sound chunks first) instead of FFmpeg's
     friend void PrintTo(const SoundCase& c, std::ostream* out) { *out << c.rate << " Hz x " << c.channels; }
 };
 
@@ -182,7 +184,11 @@ TEST_P(PlayFromMarkTest, DevicePlaysTheInputsSoundFromTheMarkAndThePictureFollow
     spec.frames = c.frames;
     spec.sampleRate = c.rate;
     spec.channels = c.channels;
-    const std::string clip = MakeClip(spec);
+    GstClipSpec gstSpec;
+    gstSpec.frames = c.frames;
+    gstSpec.sampleRate = c.rate;
+    gstSpec.channels = c.channels;
+    const std::string clip = c.gstreamer ? MakeGstClip(gstSpec) : MakeClip(spec);
     OpenWithMark(clip, c.mark);
     // Playback of a mark starts after the frame the mark shows.
     ASSERT_EQ(window->PlayPosition[1], c.mark * 40);
@@ -204,10 +210,12 @@ INSTANTIATE_TEST_SUITE_P(Formats, PlayFromMarkTest,
                                            // 2.8 s left against 2.5 s prefetched: refills from
                                            // the block-finished event carry it to the end
                                            SoundCase{8000, 1, 75, 5},
-                                           SoundCase{48000, 6, 40, 20}),
+                                           SoundCase{48000, 6, 40, 20},
+                                           SoundCase{48000, 2, 50, 10, true},
+                                           SoundCase{8000, 1, 50, 5, true}),
                          [](const auto& info) {
                              return std::to_string(info.param.rate) + "Hz_" + std::to_string(info.param.channels) +
-                                    "ch";
+                                    "ch" + (info.param.gstreamer ? "_GStreamerAvi" : "");
                          });
 
 TEST_F(PlaybackIntegrationTest, StopThenPlayAtOnceStartsTheSoundAtTheNewStart) {

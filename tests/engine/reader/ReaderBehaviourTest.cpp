@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <set>
 
@@ -316,6 +319,50 @@ TEST(ReaderSound, ReadingOneStreamFarAheadLosesNothingOfTheOther) {
         for (size_t i = 0; i < cutSound.size(); ++i) total += std::abs(cutSound[i] - sound[from + i]);
         EXPECT_LE(total / std::max<size_t>(1, cutSound.size()), 1.0);
     }
+}
+
+TEST(ReaderSound, ADamagedPacketIsSkippedButAFileThatShrinksWhileReadRaises) {
+    ClipSpec spec;
+    spec.audioCodec = "libmp3lame";
+    spec.frames = 75;
+    const std::string copy = TempPath(".avi");
+    std::filesystem::copy_file(MakeClip(spec), copy);
+    {
+        // The packet of sound at 1.5 s made garbage.
+        std::string packets;
+        RunCommand("ffprobe -v error -select_streams a -show_entries packet=pts_time,pos,size -of csv=p=0 " +
+                       ShellQuote(copy),
+                   &packets);
+        std::istringstream lines(packets);
+        double time = 0;
+        long pos = 0, size = 0;
+        char comma;
+        while (lines >> time >> comma >> size >> comma >> pos && time < 1.5) {
+        }
+        ASSERT_GT(time, 1.4);
+        std::fstream file(copy, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(pos);
+        file << std::string(static_cast<size_t>(size), '\x55');
+    }
+    FfmpegReader whole;
+    whole.OpenForReading(MakeClip(spec));
+    const std::vector<int16_t> intact = ReadAllSound(whole, 2304);
+    FfmpegReader reader;
+    reader.OpenForReading(copy);
+    // The sound goes on after the damage, in its place: the clicks of 2 s are at the same sample.
+    const std::vector<int16_t> sound = ReadAllSound(reader, 2304);
+    EXPECT_EQ(sound.size(), intact.size());
+    EXPECT_EQ(FindClicks(sound, 2, 48000), FindClicks(intact, 2, 48000));
+
+    // The file loses its last two thirds while both streams are read.
+    reader.SeekToFrame(1);
+    FrameData frame;
+    reader.ReadNextVideoFrame(frame);
+    AudioBlock block;
+    reader.ReadNextAudioBlock(2304, block);
+    std::filesystem::resize_file(copy, std::filesystem::file_size(copy) / 3);
+    EXPECT_THROW(ReadAllFrames(reader), EngineError);
+    EXPECT_THROW(ReadAllSound(reader, 2304), EngineError);
 }
 
 TEST(ReaderInfo, InputWithoutSoundReportsNoSoundAndDeliversNone) {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "ReaderTestSupport.h"
+#include "support/GstClips.h"
 
 namespace trimora::test {
 namespace {
@@ -182,6 +183,84 @@ TEST_P(ReaderContainerTest, SoundAfterASeekStartsAtTheFramesStart) {
 INSTANTIATE_TEST_SUITE_P(Containers, ReaderContainerTest,
                          testing::Values("avi", "mpeg1", "mpeg2", "ts", "asf", "mov", "mp4", "mkv"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// The same pictures and sound written by GStreamer's muxers, which lay files out their own way
+// (an AVI that starts with sound chunks and marks no sound chunk as a place to start, ...).
+struct GstCase {
+    GstClipSpec spec;
+    int delay;  // sample frames the encoder puts before the first input sample
+};
+
+void PrintTo(const GstCase& c, std::ostream* out) { *out << GstClipName(c.spec); }
+
+class GstContainerTest : public testing::TestWithParam<GstCase> {};
+
+TEST_P(GstContainerTest, SoundFromAnySeekIsTheInputsToTheSample) {
+    const GstClipSpec& spec = GetParam().spec;
+    const int rate = spec.sampleRate;
+    const int channels = spec.channels;
+    FfmpegReader reader;
+    reader.OpenForReading(MakeGstClip(spec));
+    ASSERT_TRUE(reader.HasAudio());
+    ASSERT_EQ(reader.SampleRate(), rate);
+    ASSERT_EQ(reader.Channels(), channels);
+
+    // Straight through from the start: the click of every second where the input has it.
+    const std::vector<int16_t> whole = ReadAllSound(reader, 2304);
+    EXPECT_NEAR(static_cast<double>(whole.size()) / channels, static_cast<double>(rate) * spec.frames / 25, rate / 10);
+    std::vector<int64_t> clicks;
+    for (double click : FindClicks(whole, channels, rate)) clicks.push_back(std::llround(click * rate));
+    EXPECT_TRUE(std::find(clicks.begin(), clicks.end(), rate + GetParam().delay) != clicks.end())
+        << "clicks at " << testing::PrintToString(clicks);
+    if (spec.audio == "pcm") {
+        int worst = 0;
+        for (size_t i = 0; i < whole.size(); ++i)
+            worst = std::max(worst, std::abs(whole[i] - PatternSample(static_cast<int64_t>(i / channels),
+                                                                      static_cast<int>(i % channels), rate)));
+        EXPECT_EQ(worst, 0);
+    }
+
+    // After a seek to a frame: the same samples as straight through, from the frame's start.
+    AudioBlock block;
+    for (int target : {24, 7, 40, 26, 1}) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        reader.ReadNextAudioBlock(rate / 5, block);
+        ASSERT_EQ(block.size(), static_cast<size_t>(rate / 5) * channels * 2);
+        const std::vector<int16_t> got = Samples(block);
+        const size_t offset = static_cast<size_t>(target - 1) * (rate / 25) * channels;
+        ASSERT_LE(offset + got.size(), whole.size());
+        int worst = 0, loudest = 0;
+        for (size_t i = 0; i < got.size(); ++i) {
+            worst = std::max(worst, std::abs(got[i] - whole[offset + i]));
+            loudest = std::max(loudest, std::abs(static_cast<int>(got[i])));
+        }
+        EXPECT_LE(worst, 2);
+        EXPECT_GT(loudest, 1000);
+    }
+}
+
+GstCase Gst(std::string container, std::string video, std::string audio, int rate = 48000, int channels = 2,
+            int delay = 0, int width = 176, int height = 144) {
+    GstCase c;
+    c.spec.container = std::move(container);
+    c.spec.video = std::move(video);
+    c.spec.audio = std::move(audio);
+    c.spec.sampleRate = rate;
+    c.spec.channels = channels;
+    c.spec.width = width;
+    c.spec.height = height;
+    c.delay = delay;
+    return c;
+}
+
+INSTANTIATE_TEST_SUITE_P(Muxers, GstContainerTest,
+                         testing::Values(Gst("avi", "mjpeg", "pcm"), Gst("avi", "h264", "pcm", 8000, 1),
+                                         Gst("avi", "mpeg4", "mp3", 48000, 2, 1105),
+                                         Gst("avi", "mjpeg", "pcm", 48000, 6, 0, 175, 143),
+                                         Gst("mpeg", "h264", "mp2", 48000, 2, 481), Gst("asf", "wmv2", "wma", 48000, 2, 2048),
+                                         Gst("mov", "h264", "pcm")),
+                         [](const testing::TestParamInfo<GstCase>& info) { return GstClipName(info.param.spec); });
 
 }  // namespace
 }  // namespace trimora::test

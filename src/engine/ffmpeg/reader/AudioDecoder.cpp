@@ -1,6 +1,7 @@
 #include "engine/ffmpeg/reader/AudioDecoder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 extern "C" {
@@ -28,12 +29,12 @@ AVChannelLayout UsableLayout(const AVChannelLayout& layout) {
 
 }  // namespace
 
-void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime) {
-    input_ = std::move(input);
-    stream_ = input_->streams[streamIndex];
-    byteSeek_ = SeeksByByte(input_->iformat);
-    for (unsigned i = 0; i < input_->nb_streams; ++i)
-        input_->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime,
+                        int64_t endTime, Reopen reopen, std::string name) {
+    reopen_ = std::move(reopen);
+    name_ = std::move(name);
+    streamIndex_ = streamIndex;
+    TakeInput(std::move(input));
 
     OpenDecoder();
     packet_ = ff::MakePacket();
@@ -47,11 +48,20 @@ void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zero
     zeroTime_ = zeroTime;
     coarseTimes_ = static_cast<int64_t>(stream_->time_base.num) * rate_ > stream_->time_base.den;
     firstSample_ = av_rescale_q(firstTime - zeroTime, stream_->time_base, AVRational{1, rate_});
+    endSample_ = endTime == AV_NOPTS_VALUE ? -1 : av_rescale_q(endTime - zeroTime, stream_->time_base, AVRational{1, rate_});
     // A freshly opened demuxer stands at the start of the file.
     position_ = 0;
     queueEnd_ = 0;
     syncing_ = true;
     seekedToStart_ = true;
+}
+
+void AudioDecoder::TakeInput(ff::InputContextPtr input) {
+    input_ = std::move(input);
+    stream_ = input_->streams[streamIndex_];
+    byteSeek_ = SeeksByByte(input_->iformat);
+    for (unsigned i = 0; i < input_->nb_streams; ++i)
+        input_->streams[i]->discard = static_cast<int>(i) == streamIndex_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 }
 
 void AudioDecoder::OpenDecoder() {
@@ -86,64 +96,117 @@ void AudioDecoder::Reposition(int attempt) {
     queueEnd_ = position_;
     flushed_ = false;
     ended_ = false;
+    lost_ = false;
     syncing_ = true;
     seekAttempt_ = attempt;
     // Decoders of compressed sound need a little run-in before the target to be exact.
     const int64_t runIn = static_cast<int64_t>(rate_) * (attempt == 0 ? 1 : 4 << attempt) / 4;
     const int64_t from = position_ - runIn;
-    AVFormatContext* in = input_.get();
-    seekedToStart_ = from <= firstSample_;
-    int result = -1;
-    if (!seekedToStart_) {
-        const int64_t ts = zeroTime_ + av_rescale_q(from, AVRational{1, rate_}, stream_->time_base);
-        result = av_seek_frame(in, stream_->index, ts, AVSEEK_FLAG_BACKWARD);
-        if (result < 0) seekedToStart_ = true;
-    }
-    if (seekedToStart_) {
-        // Well before the first packet: demuxers then take their first one, including any
-        // packet that only primes the decoder.
-        const int64_t first = zeroTime_ + av_rescale_q(firstSample_, AVRational{1, rate_}, stream_->time_base);
-        const int64_t early = first - av_rescale_q(10, AVRational{1, 1}, stream_->time_base);
-        result = byteSeek_ ? av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) : -1;
-        if (result < 0) result = av_seek_frame(in, stream_->index, early, AVSEEK_FLAG_BACKWARD);
-        if (result < 0) result = av_seek_frame(in, stream_->index, first, AVSEEK_FLAG_BACKWARD);
-        if (result < 0) result = avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0);
-    }
-    if (result < 0) ended_ = true;  // nothing more can be reached: the sound ends here
+    // Where the demuxer cannot be placed before the target, the sound is decoded forward from
+    // the start: slower, never lost.
+    seekedToStart_ = from <= firstSample_ || !SeekNear(from);
+    if (seekedToStart_) Rewind();
     needSeek_ = false;
+}
+
+bool AudioDecoder::SeekNear(int64_t sample) {
+    AVFormatContext* in = input_.get();
+    const int64_t ts = zeroTime_ + av_rescale_q(sample, AVRational{1, rate_}, stream_->time_base);
+    if (av_seek_frame(in, stream_->index, ts, AVSEEK_FLAG_BACKWARD) >= 0) return true;
+    // Some muxers mark no sound packet as a place to start (GStreamer's AVI index flags none of
+    // its sound chunks), and the demuxer then refuses every seek on the sound. Any sound packet
+    // is such a place, given the run-in before the target.
+    return av_seek_frame(in, stream_->index, ts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
+}
+
+void AudioDecoder::Rewind() {
+    // Well before the first packet: demuxers then take their first one, including any packet
+    // that only primes the decoder.
+    AVFormatContext* in = input_.get();
+    const int s = stream_->index;
+    const int64_t first = zeroTime_ + av_rescale_q(firstSample_, AVRational{1, rate_}, stream_->time_base);
+    const int64_t early = first - av_rescale_q(10, AVRational{1, 1}, stream_->time_base);
+    if (byteSeek_ && av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return;
+    for (const int flags : {AVSEEK_FLAG_BACKWARD, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY})
+        for (const int64_t ts : {early, first})
+            if (av_seek_frame(in, s, ts, flags) >= 0) return;
+    if (avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0) return;
+    // The demuxer cannot go back at all: a fresh one stands at the start of the file.
+    ff::InputContextPtr fresh = reopen_ ? reopen_() : nullptr;
+    if (!fresh) throw EngineError("The sound of " + name_ + " cannot be read from its start again.");
+    TakeInput(std::move(fresh));
+}
+
+bool AudioDecoder::ReadPacket() {
+    AVPacket* p = packet_.get();
+    int failures = 0;
+    for (;;) {
+        const int result = av_read_frame(input_.get(), p);
+        if (result >= 0) {
+            if (p->stream_index == stream_->index && p->size > 0) return true;
+            av_packet_unref(p);
+            continue;
+        }
+        const AVIOContext* io = input_->pb;
+        if (io && io->error < 0 && io->error != AVERROR_EOF)
+            throw EngineError("The sound of " + name_ + " cannot be read: " + ff::ErrorText(io->error));
+        if (result == AVERROR_EOF || (io && io->eof_reached)) return false;
+        // Demuxers find their way past a damaged stretch on the next call; one that does not
+        // get anywhere is a failure, not the end of the sound.
+        constexpr int kRetries = 100;
+        if (++failures > kRetries)
+            throw EngineError("The sound of " + name_ + " cannot be read: " + ff::ErrorText(result));
+    }
+}
+
+void AudioDecoder::CheckComplete() const {
+    // The packets seen when the file was opened go on further than what could be decoded now:
+    // the file lost its end while it was read, or its sound cannot be decoded.
+    if (endSample_ < 0 || endSample_ - queueEnd_ <= rate_ / 4) return;
+    const auto seconds = [&](int64_t sample) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(sample) / rate_);
+        return std::string(text);
+    };
+    throw EngineError("The sound of " + name_ + " ends after " + seconds(queueEnd_) + " s, before its end at " +
+                      seconds(endSample_) + " s: the file is damaged or became shorter while it was read.");
 }
 
 bool AudioDecoder::DecodeMore() {
     if (needSeek_) Reposition(0);
+    // Packets in a row the decoder may refuse before the sound counts as undecodable.
+    constexpr int kUndecodableRun = 50;
     while (!ended_) {
         const int received = avcodec_receive_frame(codec_.get(), frame_.get());
         if (received >= 0) {
+            undecodable_ = 0;
             Append(*frame_);
             av_frame_unref(frame_.get());
             return true;
         }
         if (received == AVERROR_EOF || flushed_) {
             ended_ = true;
+            CheckComplete();
             break;
         }
-        if (received != AVERROR(EAGAIN)) ff::Check(received, "The sound cannot be decoded");
-        AVPacket* p = packet_.get();
-        bool got = false;
-        while (av_read_frame(input_.get(), p) >= 0) {
-            if (p->stream_index == stream_->index && p->size > 0) {
-                got = true;
-                break;
-            }
-            av_packet_unref(p);
+        if (received != AVERROR(EAGAIN)) {
+            // A damaged packet is skipped (the sound goes on with the next one); its time is
+            // filled with silence by Append().
+            lost_ = true;
+            if (++undecodable_ > kUndecodableRun) ff::Check(received, "The sound of " + name_ + " cannot be decoded");
+            continue;
         }
-        if (!got) {
+        if (!ReadPacket()) {
             avcodec_send_packet(codec_.get(), nullptr);
             flushed_ = true;
             continue;
         }
-        // A damaged packet is skipped; its time is filled with silence by Append().
-        avcodec_send_packet(codec_.get(), p);
-        av_packet_unref(p);
+        const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+        av_packet_unref(packet_.get());
+        if (sent < 0 && sent != AVERROR(EAGAIN)) {
+            lost_ = true;
+            if (++undecodable_ > kUndecodableRun) ff::Check(sent, "The sound of " + name_ + " cannot be decoded");
+        }
     }
     return false;
 }
@@ -200,10 +263,17 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // go exactly where their timestamp says: silence fills a gap, what lies before the target
     // is dropped. Later, small timestamp jitter is ignored and only jumps of more than a tenth
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
-    const int64_t allowed = syncing_ ? 0 : rate_ / 10;
+    // After a packet that could not be decoded the gap is real: what follows keeps its place
+    // (within the rounding of coarse timestamps).
+    const int64_t allowed = syncing_ ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    lost_ = false;
     int64_t skip = 0;
-    // Timestamps that jump by minutes are broken, not a real gap: play on.
-    if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) start = queueEnd_;
+    // Timestamps that jump by minutes are broken, not a real gap: play on. The sound then ends
+    // that much earlier than its last timestamp says.
+    if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) {
+        if (endSample_ >= 0) endSample_ -= start - queueEnd_;
+        start = queueEnd_;
+    }
     if (start > queueEnd_ + allowed) {
         queue_.insert(queue_.end(), static_cast<size_t>(start - queueEnd_) * channels_, 0);
         queueEnd_ = start;

@@ -4,6 +4,8 @@
 // samples placed on the input's time line. Sample positions count from the input's time zero
 // (the start of the first video frame), so a seek lands on the exact sample.
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "engine/FfmpegUtil.h"
@@ -13,9 +15,13 @@ namespace trimora {
 
 class AudioDecoder {
 public:
-    // `zeroTime` is the input's time zero and `firstTime` the first sound packet's time, both
-    // in the stream's time base.
-    void Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime);
+    // Opens a fresh demuxer on the same file, standing at its start.
+    using Reopen = std::function<ff::InputContextPtr()>;
+    // `zeroTime` is the input's time zero, `firstTime` the first sound packet's time and `endTime`
+    // the end of the last one (AV_NOPTS_VALUE when unknown), all in the stream's time base.
+    // `name` names the file in error messages.
+    void Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime, int64_t endTime,
+              Reopen reopen, std::string name);
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
 
@@ -32,12 +38,20 @@ public:
 private:
     void OpenDecoder();
     void Reposition(int attempt);
+    bool SeekNear(int64_t sample);
+    void Rewind();
+    void TakeInput(ff::InputContextPtr input);
+    bool ReadPacket();
+    void CheckComplete() const;
     bool DecodeMore();
     void Append(const AVFrame& frame);
     void Drop(int64_t sampleFrames);
     int64_t Queued() const { return static_cast<int64_t>(queue_.size() - queueRead_) / channels_; }
 
     ff::InputContextPtr input_;
+    Reopen reopen_;
+    std::string name_;
+    int streamIndex_ = -1;
     AVStream* stream_ = nullptr;
     ff::CodecContextPtr codec_;
     ff::SwrPtr resampler_;
@@ -52,6 +66,9 @@ private:
     int channels_ = 0;
     int64_t zeroTime_ = 0;
     int64_t firstSample_ = 0;      // where the stream's first packet lies on the time line
+    int64_t endSample_ = -1;       // where its last packet ends, -1 when unknown
+    int undecodable_ = 0;          // packets in a row the decoder refused
+    bool lost_ = false;            // a packet was refused since the last decoded frame
     bool coarseTimes_ = false;     // a time base tick is longer than a sample
     int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
 

@@ -195,6 +195,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
     if (!error && fileSize == 0) throw EngineError("The file " + Quoted(path) + " is empty.");
 
     try {
+        info_.quotedPath = Quoted(path);
         ff::InputContextPtr first = OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
@@ -245,7 +246,9 @@ void FfmpegReader::OpenForReading(const std::string& path) {
             ff::InputContextPtr second = OpenInput(path);
             const int match = MatchingStream(second.get(), audioStream);
             if (match < 0) throw EngineError("The sound of " + Quoted(path) + " cannot be found again.");
-            audio_.Open(std::move(second), match, audioZero, firstTime);
+            // The same demuxer once more, for a sound stream that cannot be taken back to its start.
+            const auto reopen = [path] { return OpenInput(path); };
+            audio_.Open(std::move(second), match, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path));
             const AVCodecParameters* a = audioStream->codecpar;
             info_.hasAudio = true;
             info_.audioFormat = CodecName(a->codec_id);
@@ -470,8 +473,11 @@ void FfmpegReader::ReadNextVideoFrameHere(FrameData& frame) {
     }
     const int32_t got = DecodeUntil(wanted, dropping, landing, copy ? &frame : nullptr);
     if (got == 0) {
+        // The file held this frame when it was opened: losing it is a failure, not the end.
         frame.clear();
-        return;
+        throw EngineError("The video of " + info_.quotedPath + " ends after frame " + std::to_string(wanted - 1) +
+                          " of " + std::to_string(index_.FrameCount()) +
+                          ": the file is damaged or became shorter while it was read.");
     }
     current_ = got;
 }

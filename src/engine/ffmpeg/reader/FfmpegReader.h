@@ -60,6 +60,7 @@ public:
 private:
     struct Info {
         bool open = false;
+        std::string quotedPath;  // the file, as error messages name it
         bool hasVideo = false;
         bool hasAudio = false;
         std::string videoCodec;
