@@ -87,6 +87,7 @@ void AudioDecoder::Reposition(int attempt) {
     flushed_ = false;
     ended_ = false;
     syncing_ = true;
+    lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
     // Decoders of compressed sound need a little run-in before the target to be exact.
     const int64_t runIn = static_cast<int64_t>(rate_) * (attempt == 0 ? 1 : 4 << attempt) / 4;
@@ -96,7 +97,13 @@ void AudioDecoder::Reposition(int attempt) {
     int result = -1;
     if (!seekedToStart_) {
         const int64_t ts = zeroTime_ + av_rescale_q(from, AVRational{1, rate_}, stream_->time_base);
-        result = av_seek_frame(in, stream_->index, ts, AVSEEK_FLAG_BACKWARD);
+        if (timeLine_.toStamp && byteSeek_) {
+            const int64_t pos = timeLine_.positionBefore(ts);
+            result = pos >= 0 ? av_seek_frame(in, -1, pos, AVSEEK_FLAG_BYTE) : -1;
+        } else {
+            result = av_seek_frame(in, stream_->index, timeLine_.toStamp ? timeLine_.toStamp(ts) : ts,
+                                   AVSEEK_FLAG_BACKWARD);
+        }
         if (result < 0) seekedToStart_ = true;
     }
     if (seekedToStart_) {
@@ -151,8 +158,20 @@ bool AudioDecoder::DecodeMore() {
 void AudioDecoder::Append(const AVFrame& frame) {
     const int64_t stamp = frame.best_effort_timestamp;
     int64_t start = queueEnd_;
-    if (stamp != AV_NOPTS_VALUE)
-        start = av_rescale_q(stamp - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    bool clockRestarted = false;  // the first samples after the file's clock restarted
+    if (stamp != AV_NOPTS_VALUE) {
+        int64_t line = stamp;
+        if (timeLine_.toLine) {
+            // Without a byte position the stamp is taken as in the segment of the frame before.
+            const int64_t expected = lineShift_ != AV_NOPTS_VALUE
+                                         ? stamp + lineShift_
+                                         : zeroTime_ + av_rescale_q(queueEnd_, AVRational{1, rate_}, stream_->time_base);
+            line = timeLine_.toLine(stamp, frame.pkt_pos, expected);
+            clockRestarted = lineShift_ != AV_NOPTS_VALUE && line - stamp != lineShift_;
+            lineShift_ = line - stamp;
+        }
+        start = av_rescale_q(line - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    }
     if (steadyFrameSamples_ == 0) steadyFrameSamples_ = frame.nb_samples;
     else if (steadyFrameSamples_ != frame.nb_samples) steadyFrameSamples_ = -1;
     if (syncing_ && coarseTimes_ && stamp != AV_NOPTS_VALUE) {
@@ -200,7 +219,7 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // go exactly where their timestamp says: silence fills a gap, what lies before the target
     // is dropped. Later, small timestamp jitter is ignored and only jumps of more than a tenth
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
-    const int64_t allowed = syncing_ ? 0 : rate_ / 10;
+    const int64_t allowed = syncing_ || clockRestarted ? 0 : rate_ / 10;
     int64_t skip = 0;
     // Timestamps that jump by minutes are broken, not a real gap: play on.
     if (start - queueEnd_ > static_cast<int64_t>(rate_) * 60) start = queueEnd_;

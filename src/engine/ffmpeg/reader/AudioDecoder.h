@@ -4,6 +4,7 @@
 // samples placed on the input's time line. Sample positions count from the input's time zero
 // (the start of the first video frame), so a seek lands on the exact sample.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/FfmpegUtil.h"
@@ -18,6 +19,17 @@ public:
     void Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime);
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
+
+    // Where the sound's stamps lie on the input's time line when the file's clock restarts or
+    // jumps (the video's index knows where); all values in the sound stream's time base.
+    struct TimeLine {
+        // A stamp read at byte position `pos` (-1 unknown), near `expected` on the time line.
+        std::function<int64_t(int64_t stamp, int64_t pos, int64_t expected)> toLine;
+        // The stamp at a time on the line, and a byte position to read from to get there.
+        std::function<int64_t(int64_t line)> toStamp;
+        std::function<int64_t(int64_t line)> positionBefore;
+    };
+    void SetTimeLine(TimeLine timeLine) { timeLine_ = std::move(timeLine); }
 
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
@@ -54,6 +66,9 @@ private:
     int64_t firstSample_ = 0;      // where the stream's first packet lies on the time line
     bool coarseTimes_ = false;     // a time base tick is longer than a sample
     int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
+
+    TimeLine timeLine_;            // empty: the stamps are the time line
+    int64_t lineShift_ = INT64_MIN;  // time line minus stamp of the latest frame (INT64_MIN: none)
 
     std::vector<int16_t> queue_;   // converted samples, interleaved
     size_t queueRead_ = 0;         // first undelivered value in queue_

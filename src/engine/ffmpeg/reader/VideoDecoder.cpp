@@ -89,6 +89,7 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
 
 void VideoDecoder::StartAt(int64_t decodeIndex) {
     avcodec_flush_buffers(codec_.get());
+    startPacket_ = decodeIndex;
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
@@ -166,7 +167,14 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
         const int received = avcodec_receive_frame(codec_.get(), frame_.get());
         if (received >= 0) {
             ++picturesDecoded_;
-            int32_t number = frame_->pts != AV_NOPTS_VALUE ? index_->FrameOfPacket(frame_->pts) : 0;
+            lastPacket_ = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : -1;
+            int32_t number = index_->FrameOfPacket(lastPacket_);
+            if (number == 0 && lastPacket_ >= 0 && lastPacket_ < index_->PacketCount()) {
+                // A picture the index does not count (one the stream starts with, shown before
+                // its first keyframe): not shown.
+                av_frame_unref(frame_.get());
+                continue;
+            }
             if (number == 0) number = lastOutput_ + 1;
             lastOutput_ = number;
             frameNumber = number;
@@ -176,7 +184,9 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
             atEnd_ = true;
             return nullptr;
         }
-        if (received != AVERROR(EAGAIN)) ff::Check(received, "The video cannot be decoded");
+        // A picture that cannot be decoded is passed over whichever call reports it; the reader
+        // fills its place. Only running out of memory ends the decoding.
+        if (received == AVERROR(ENOMEM)) ff::Check(received, "The video cannot be decoded");
         if (!ReadPacket()) {
             avcodec_send_packet(codec_.get(), nullptr);
             flushed_ = true;
@@ -186,7 +196,10 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
         const int32_t shows = index_->FrameOfPacket(p->pts);
         codec_->skip_frame = shows > 0 && shows <= skipUpTo_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         // A damaged packet is skipped; the decoder conceals what it can from the next ones.
-        avcodec_send_packet(codec_.get(), p);
+        if (avcodec_send_packet(codec_.get(), p) == AVERROR(ENOMEM)) {
+            av_packet_unref(p);
+            throw EngineError("Out of memory while decoding the video.");
+        }
         av_packet_unref(p);
     }
 }
