@@ -28,10 +28,22 @@ struct ClipSpec {
     int sampleRate = 48000;
     int channels = 2;
     std::string extraArgs;    // more ffmpeg output options
+    int firstStamp = 1;       // stamp of the first picture; the sound pattern starts where that frame lies
 };
 
 // Makes the clip (once per distinct spec in this test process) and returns its path.
 std::string MakeClip(const ClipSpec& spec);
+
+// A recording as they come from recorders and copies, made from stamped clips with the ffmpeg
+// command and plain byte surgery (made once per process):
+//   "joined-ts", "joined-mpg": two clips of 80 frames (stamps 1-80 and 81-160, the sound pattern
+//       running on) joined byte for byte as a transport and a program stream: the clock restarts;
+//   "ts-cut-start": a transport stream whose first bytes are gone (cut at a packet boundary), so
+//       that it starts in the middle of a group;
+//   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
+//       picture stored there (no index);
+//   "damaged": an AVI of 100 frames with one video packet in the middle overwritten.
+std::string MakeRecording(const std::string& kind);
 
 // The folder for this test process's files; removed when the process ends.
 std::string TempDir();
