@@ -309,14 +309,20 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
             }
         WriteBytes(path, bytes.substr(0, static_cast<size_t>(cut)));
     } else if (kind == "damaged") {
+        // Pictures large enough for the decoder's frame threads, which report damage when a
+        // picture is received rather than when its packet is sent.
+        spec.format = "mp4";
+        spec.width = 2048;
+        spec.height = 1152;
+        spec.frames = 40;
         const std::string clip = MakeClip(spec);
         std::string bytes = ReadBytes(clip);
         const std::vector<PacketPlace> packets = VideoPackets(clip);
-        if (packets.size() < 60 || packets[50].pos < 0) throw std::runtime_error("unexpected packets in " + clip);
-        // Garbage over the middle half of one picture's data.
+        if (packets.size() < 30 || packets[16].pos < 0) throw std::runtime_error("unexpected packets in " + clip);
+        // Garbage over one whole picture's data: the decoder cannot make anything of it.
         uint32_t noise = 12345;
-        const PacketPlace& p = packets[50];
-        for (int64_t i = p.pos + 8 + p.size / 4; i < p.pos + 8 + p.size * 3 / 4; ++i) {
+        const PacketPlace& p = packets[16];
+        for (int64_t i = p.pos; i < p.pos + p.size; ++i) {
             noise = noise * 1103515245u + 12345u;
             bytes[static_cast<size_t>(i)] = static_cast<char>(noise >> 24);
         }
@@ -336,6 +342,7 @@ std::string MakeRecording(const std::string& kind) {
     if (auto it = made.find(kind); it != made.end()) return it->second;
     const std::string extension = kind == "joined-ts" || kind == "ts-cut-start" ? ".ts"
                                   : kind == "joined-mpg"                        ? ".mpg"
+                                  : kind == "damaged"                           ? ".mp4"
                                                                                 : ".avi";
     const std::string path = (fs::path(TempDir()) / ("recording-" + kind + extension)).string();
     return made[kind] = MakeRecordingFile(kind, path);
@@ -473,13 +480,14 @@ ProbeInfo Probe(const std::string& path) {
     return info;
 }
 
-std::vector<int> DecodeStamps(const std::string& path) {
+std::vector<int> DecodeStamps(const std::string& path, bool constantRate) {
     const ProbeInfo info = Probe(path);
     std::vector<int> stamps;
     if (info.width <= 0 || info.height <= 0) return stamps;
     std::string raw;
     RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) +
-                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null",
+                   " -map 0:v:0 -fps_mode " + (constantRate ? "cfr" : "passthrough") +
+                   " -f rawvideo -pix_fmt gray - 2>/dev/null",
                &raw);
     const size_t frameSize = static_cast<size_t>(info.width) * info.height;
     for (size_t offset = 0; offset + frameSize <= raw.size(); offset += frameSize)

@@ -42,7 +42,7 @@ std::string MakeClip(const ClipSpec& spec);
 //       that it starts in the middle of a group;
 //   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
 //       picture stored there (no index);
-//   "damaged": an AVI of 100 frames with one video packet in the middle overwritten.
+//   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage.
 std::string MakeRecording(const std::string& kind);
 
 // The folder for this test process's files; removed when the process ends.
@@ -69,7 +69,9 @@ AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int
 int16_t PatternSample(int64_t index, int channel, int sampleRate);
 
 // Decodes every video frame of a file with the ffmpeg command and reads their stamps, in order.
-std::vector<int> DecodeStamps(const std::string& path);
+// `constantRate`: one picture for every frame period, as a player shows them (a picture that
+// cannot be decoded leaves the one before on screen).
+std::vector<int> DecodeStamps(const std::string& path, bool constantRate = false);
 // Decodes the first audio stream with the ffmpeg command to interleaved s16 at its own rate and
 // channel count (reported through the pointers when given).
 std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate = nullptr, int* channels = nullptr);

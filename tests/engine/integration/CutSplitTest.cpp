@@ -102,8 +102,8 @@ protected:
             EXPECT_EQ(Distinct(stamps), Range(first, last)) << path;
         const ProbeInfo info = Probe(path);
         EXPECT_EQ(info.decodeErrors, 0) << path;
-        EXPECT_EQ(info.width, 176);
-        EXPECT_EQ(info.height, 144);
+        EXPECT_EQ(info.width, inputWidth_);
+        EXPECT_EQ(info.height, inputHeight_);
         const double stretch = (last - first + 1) * kFrame;
         const double pictureLength = static_cast<double>(stamps.size()) / outputFps;
         EXPECT_NEAR(pictureLength, stretch, 1.0 / outputFps + 0.001) << path;
@@ -136,6 +136,9 @@ protected:
         EXPECT_EQ(info.videoCodec, option.videoCodec);
         EXPECT_EQ(info.audioCodec, option.audioCodec);
     }
+
+    int inputWidth_ = 176;
+    int inputHeight_ = 144;
 
     void TearDown() override {
         timers_.clear();
@@ -200,9 +203,11 @@ class RealRecordingCutTest : public RealCutSplitTest, public ::testing::WithPara
 TEST_P(RealRecordingCutTest, HoldsExactlyTheMarkedFramesWithTheirSound) {
     const RecordingCut& c = GetParam();
     const std::string path = MakeRecording(c.kind);
-    const std::vector<int> shown = DecodeStamps(path);
+    const std::vector<int> shown = DecodeStamps(path, std::string(c.kind) == "damaged");
     ASSERT_GE(static_cast<int>(shown.size()), c.mark2);
-    OpenClip(path);
+    frmMain& w = OpenClip(path);
+    inputWidth_ = w.VideoFileIn1->Width();
+    inputHeight_ = w.VideoFileIn1->Height();
     const QString output = Output("cut.avi");
     Cut(c.mark1, c.mark2, output);
     ASSERT_EQ(platform.MessageTexts(), QStringList{Message(19)});
@@ -216,7 +221,7 @@ TEST_P(RealRecordingCutTest, HoldsExactlyTheMarkedFramesWithTheirSound) {
 INSTANTIATE_TEST_SUITE_P(Recordings, RealRecordingCutTest,
                          ::testing::Values(RecordingCut{"joined-ts", 60, 100}, RecordingCut{"joined-mpg", 60, 100},
                                            RecordingCut{"ts-cut-start", 5, 60}, RecordingCut{"avi-cut-end", 20, 55},
-                                           RecordingCut{"damaged", 40, 70}),
+                                           RecordingCut{"damaged", 10, 30}),
                          [](const auto& info) {
                              std::string name = info.param.kind;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -186,7 +186,8 @@ class RecordingTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) {
     const std::string path = MakeRecording(GetParam());
-    const std::vector<int> shown = DecodeStamps(path);
+    // A picture that cannot be decoded leaves the one before in its place, as players show it.
+    const std::vector<int> shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
     ASSERT_GE(shown.size(), 40u);
     const int count = static_cast<int>(shown.size());
     FfmpegReader reader;
