@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -73,7 +74,7 @@ std::string SpecKey(const ClipSpec& s) {
     std::ostringstream key;
     key << kGeneratorVersion << '|' << s.format << '|' << s.videoCodec << '|' << s.audioCodec << '|' << s.width
         << 'x' << s.height << '|' << s.frameRate << '|' << s.frames << '|' << s.gop << '|' << s.bFrames << '|'
-        << s.audio << '|' << s.sampleRate << '|' << s.channels << '|' << s.extraArgs;
+        << s.audio << '|' << s.sampleRate << '|' << s.channels << '|' << s.extraArgs << '|' << s.firstStamp;
     return key.str();
 }
 
@@ -129,11 +130,12 @@ void GenerateClip(const ClipSpec& spec, const std::string& path) {
     if (spec.audio) {
         audioPath = path + ".pcm";
         const int64_t sampleFrames = static_cast<int64_t>(spec.frames) * spec.sampleRate * rateDen / rateNum;
+        const int64_t patternStart = static_cast<int64_t>(spec.firstStamp - 1) * spec.sampleRate * rateDen / rateNum;
         std::ofstream audioFile(audioPath, std::ios::binary);
         constexpr int64_t kChunk = 48000;
         for (int64_t first = 0; first < sampleFrames; first += kChunk) {
             const int count = static_cast<int>(std::min(kChunk, sampleFrames - first));
-            const AudioBlock block = MakePatternBlock(first, count, spec.sampleRate, spec.channels);
+            const AudioBlock block = MakePatternBlock(patternStart + first, count, spec.sampleRate, spec.channels);
             audioFile.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
         }
     }
@@ -167,7 +169,7 @@ void GenerateClip(const ClipSpec& spec, const std::string& path) {
     Picture picture(spec.width, spec.height);
     try {
         for (int n = 1; n <= spec.frames; ++n) {
-            picture.Draw(n);
+            picture.Draw(n + spec.firstStamp - 1);
             WriteAll(pipe, picture.y.data(), picture.y.size());
             WriteAll(pipe, picture.u.data(), picture.u.size());
             WriteAll(pipe, picture.v.data(), picture.v.size());
@@ -281,6 +283,114 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
         out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
     }
     if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+namespace {
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+struct PacketPlace {
+    int64_t pos = -1;
+    int64_t size = 0;
+    bool key = false;
+};
+
+// The video packets of a file in file order, as ffprobe finds them.
+std::vector<PacketPlace> VideoPackets(const std::string& path) {
+    std::string out;
+    RunCommand("ffprobe -v error -select_streams v:0 -show_entries packet=pos,size,flags -of csv=p=0 " +
+                   ShellQuote(path),
+               &out);
+    std::vector<PacketPlace> packets;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        PacketPlace p;
+        char flags[16] = {};
+        long long pos = -1, size = 0;
+        if (std::sscanf(line.c_str(), "%lld,%lld,%15s", &size, &pos, flags) < 2) continue;
+        p.pos = pos;
+        p.size = size;
+        p.key = flags[0] == 'K';
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+std::string MakeRecordingFile(const std::string& kind, const std::string& path) {
+    ClipSpec spec;
+    spec.frames = 100;
+    if (kind == "joined-ts" || kind == "joined-mpg") {
+        spec.format = kind == "joined-ts" ? "ts" : "mpeg1";
+        spec.frames = 80;
+        ClipSpec second = spec;
+        second.firstStamp = 81;
+        WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
+    } else if (kind == "ts-cut-start") {
+        spec.format = "ts";
+        const std::string clip = MakeClip(spec);
+        // Cut where a picture in the middle of the second group starts (a transport packet's start).
+        const std::vector<PacketPlace> packets = VideoPackets(clip);
+        if (packets.size() < 20 || packets[17].key) throw std::runtime_error("unexpected groups in " + clip);
+        WriteBytes(path, ReadBytes(clip).substr(static_cast<size_t>(packets[17].pos)));
+    } else if (kind == "avi-cut-end") {
+        // Cut at 60 %, in the middle of the picture stored there (a recorder stops mid-write).
+        const std::string clip = MakeClip(spec);
+        const std::string bytes = ReadBytes(clip);
+        const int64_t at = static_cast<int64_t>(bytes.size()) * 6 / 10;
+        int64_t cut = at;
+        for (const PacketPlace& p : VideoPackets(clip))
+            if (p.pos >= 0 && p.pos + p.size >= at) {
+                cut = p.pos + p.size / 2;
+                break;
+            }
+        WriteBytes(path, bytes.substr(0, static_cast<size_t>(cut)));
+    } else if (kind == "damaged") {
+        // Pictures large enough for the decoder's frame threads, which report damage when a
+        // picture is received rather than when its packet is sent.
+        spec.format = "mp4";
+        spec.width = 2048;
+        spec.height = 1152;
+        spec.frames = 40;
+        const std::string clip = MakeClip(spec);
+        std::string bytes = ReadBytes(clip);
+        const std::vector<PacketPlace> packets = VideoPackets(clip);
+        if (packets.size() < 30 || packets[16].pos < 0) throw std::runtime_error("unexpected packets in " + clip);
+        // Garbage over one whole picture's data: the decoder cannot make anything of it.
+        uint32_t noise = 12345;
+        const PacketPlace& p = packets[16];
+        for (int64_t i = p.pos; i < p.pos + p.size; ++i) {
+            noise = noise * 1103515245u + 12345u;
+            bytes[static_cast<size_t>(i)] = static_cast<char>(noise >> 24);
+        }
+        WriteBytes(path, bytes);
+    } else {
+        throw std::invalid_argument("unknown recording " + kind);
+    }
+    return path;
+}
+
+}  // namespace
+
+std::string MakeRecording(const std::string& kind) {
+    static std::mutex mutex;
+    static std::map<std::string, std::string> made;
+    std::lock_guard lock(mutex);
+    if (auto it = made.find(kind); it != made.end()) return it->second;
+    const std::string extension = kind == "joined-ts" || kind == "ts-cut-start" ? ".ts"
+                                  : kind == "joined-mpg"                        ? ".mpg"
+                                  : kind == "damaged"                           ? ".mp4"
+                                                                                : ".avi";
+    const std::string path = (fs::path(TempDir()) / ("recording-" + kind + extension)).string();
+    return made[kind] = MakeRecordingFile(kind, path);
 }
 
 void DrawStamp(uint8_t* luma, int linesize, int width, int height, int number) {
@@ -415,13 +525,14 @@ ProbeInfo Probe(const std::string& path) {
     return info;
 }
 
-std::vector<int> DecodeStamps(const std::string& path) {
+std::vector<int> DecodeStamps(const std::string& path, bool constantRate) {
     const ProbeInfo info = Probe(path);
     std::vector<int> stamps;
     if (info.width <= 0 || info.height <= 0) return stamps;
     std::string raw;
     RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) +
-                   " -map 0:v:0 -fps_mode passthrough -f rawvideo -pix_fmt gray - 2>/dev/null",
+                   " -map 0:v:0 -fps_mode " + (constantRate ? "cfr" : "passthrough") +
+                   " -f rawvideo -pix_fmt gray - 2>/dev/null",
                &raw);
     const size_t frameSize = static_cast<size_t>(info.width) * info.height;
     for (size_t offset = 0; offset + frameSize <= raw.size(); offset += frameSize)

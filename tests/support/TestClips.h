@@ -29,6 +29,7 @@ struct ClipSpec {
     int sampleRate = 48000;
     int channels = 2;
     std::string extraArgs;    // more ffmpeg output options
+    int firstStamp = 1;       // stamp of the first picture; the sound pattern starts where that frame lies
 };
 
 // Makes the clip (once per distinct spec in this test process) and returns its path.
@@ -43,6 +44,17 @@ std::string CachedMedia(const std::string& key, const std::string& extension,
 // YUV4MPEG2 file (4:2:0) and the sound pattern from its first sample as a 16-bit WAV file.
 void WriteStampedY4m(const std::string& path, int width, int height, int frameRate, int frames);
 void WritePatternWav(const std::string& path, int sampleRate, int channels, int64_t sampleFrames);
+
+// A recording as they come from recorders and copies, made from stamped clips with the ffmpeg
+// command and plain byte surgery (made once per process):
+//   "joined-ts", "joined-mpg": two clips of 80 frames (stamps 1-80 and 81-160, the sound pattern
+//       running on) joined byte for byte as a transport and a program stream: the clock restarts;
+//   "ts-cut-start": a transport stream whose first bytes are gone (cut at a packet boundary), so
+//       that it starts in the middle of a group;
+//   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
+//       picture stored there (no index);
+//   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage.
+std::string MakeRecording(const std::string& kind);
 
 // The folder for this test process's files; removed when the process ends.
 std::string TempDir();
@@ -68,7 +80,9 @@ AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int
 int16_t PatternSample(int64_t index, int channel, int sampleRate);
 
 // Decodes every video frame of a file with the ffmpeg command and reads their stamps, in order.
-std::vector<int> DecodeStamps(const std::string& path);
+// `constantRate`: one picture for every frame period, as a player shows them (a picture that
+// cannot be decoded leaves the one before on screen).
+std::vector<int> DecodeStamps(const std::string& path, bool constantRate = false);
 // Decodes the first audio stream with the ffmpeg command to interleaved s16 at its own rate and
 // channel count (reported through the pointers when given).
 std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate = nullptr, int* channels = nullptr);

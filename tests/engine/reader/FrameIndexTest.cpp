@@ -100,5 +100,30 @@ TEST(FrameIndex, DiscardedPacketsAreDecodedButNotCounted) {
     EXPECT_EQ(index.StartMs(2), 40);
 }
 
+TEST(FrameIndex, AClockThatRestartsOrJumpsRunsOnFromTheFrameBefore) {
+    // 90 kHz, 3600 ticks a frame: three frames, the clock restarts at 0 (two recordings joined),
+    // three frames, then it jumps an hour ahead, two frames.
+    const int64_t t = 3600, late = int64_t{3600} * 90000;
+    FrameIndex index;
+    index.Build({Packet(90000, 90000, true, 0), Packet(90000 + t, 90000 + t, false, 100),
+                 Packet(90000 + 2 * t, 90000 + 2 * t, false, 200), Packet(0, 0, true, 300), Packet(t, t, false, 400),
+                 Packet(2 * t, 2 * t, false, 500), Packet(late, late, true, 600), Packet(late + t, late + t, false, 700)},
+                1, 90000, 25, 1);
+    EXPECT_EQ(Shows(index), (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+    for (int f = 1; f <= 8; ++f) EXPECT_EQ(index.StartMs(f), (f - 1) * 40) << f;
+    EXPECT_EQ(index.DurationMs(), 320);
+    EXPECT_EQ(index.StartPacketFor(5), 3);
+    EXPECT_EQ(index.StartPacketFor(8), 6);
+    ASSERT_EQ(index.Segments().size(), 3u);
+    // The sound's stamps go through the same segments, told apart by byte position, or without
+    // one by the time expected.
+    EXPECT_EQ(index.ToTimeLine(90000 + t, 150, kNone), 90000 + t);
+    EXPECT_EQ(index.ToTimeLine(t, 450, kNone), 90000 + 4 * t);
+    EXPECT_EQ(index.ToTimeLine(t, -1, 90000 + 4 * t), 90000 + 4 * t);
+    EXPECT_EQ(index.ToTimeLine(late + t, 650, kNone), 90000 + 7 * t);
+    EXPECT_EQ(index.ToStamp(90000 + 4 * t), t);
+    EXPECT_EQ(index.PositionBefore(90000 + 4 * t), 400);
+}
+
 }  // namespace
 }  // namespace trimora

@@ -180,6 +180,79 @@ TEST_P(ReaderContainerTest, SoundAfterASeekStartsAtTheFramesStart) {
     }
 }
 
+// Recordings as they come (see MakeRecording): a clock that restarts, a start in the middle of a
+// group, a missing end, a damaged picture. Frames are the pictures a straight decode shows, in
+// its order, and the sound runs beside them.
+class RecordingTest : public testing::TestWithParam<const char*> {};
+
+TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) {
+    const std::string path = MakeRecording(GetParam());
+    // A picture that cannot be decoded leaves the one before in its place, as players show it.
+    const std::vector<int> shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
+    ASSERT_GE(shown.size(), 40u);
+    const int count = static_cast<int>(shown.size());
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    EXPECT_EQ(reader.NumberOfFrames(), count);
+    EXPECT_EQ(reader.VideoDuration(), count * 40);
+    const Delivered d = ReadAllFrames(reader);
+    EXPECT_EQ(d.stamps, shown);
+    std::vector<int> numbers(shown.size());
+    for (int i = 0; i < count; ++i) numbers[static_cast<size_t>(i)] = i + 1;
+    EXPECT_EQ(d.numbers, numbers);
+    FrameData frame;
+    for (int target = 1; target <= count; target += 7) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        EXPECT_EQ(reader.CurrentAudioPosition(), (target - 1) * 40);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), shown[static_cast<size_t>(target - 1)]);
+        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
+    }
+}
+
+TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
+    const std::string path = MakeRecording(GetParam());
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    ASSERT_TRUE(reader.HasAudio());
+    FrameData frame;
+    reader.ReadNextVideoFrame(frame);
+    const int firstStamp = ReadStamp(frame);
+    const std::vector<int16_t> whole = ReadAllSound(reader, 2304);
+    const double seconds = static_cast<double>(whole.size()) / 2 / 48000;
+    EXPECT_NEAR(seconds * 1000, reader.VideoDuration(), 100);
+    // The pattern's clicks lie at whole seconds of the frames' stamps: where frame 1 (stamp s)
+    // starts, the pattern is at (s - 1) frames.
+    const double lead = (firstStamp - 1) * 0.04;
+    std::vector<double> expected;
+    for (int second = 0; second < 10; ++second)
+        if (second - lead >= 0 && second - lead < seconds - 0.05) expected.push_back(second - lead);
+    const std::vector<double> clicks = FindClicks(whole, 2, 48000);
+    ASSERT_EQ(clicks.size(), expected.size());
+    for (size_t i = 0; i < clicks.size(); ++i) EXPECT_NEAR(clicks[i], expected[i], 0.004) << i;
+    AudioBlock block;
+    for (int target = 1; target <= reader.NumberOfFrames(); target += 7) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        reader.ReadNextAudioBlock(2304, block);
+        const std::vector<int16_t> got = Samples(block);
+        const size_t offset = static_cast<size_t>(target - 1) * 1920 * 2;
+        if (offset + got.size() > whole.size()) continue;
+        int worst = 0;
+        for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[offset + i]));
+        EXPECT_LE(worst, 2);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
+                         testing::Values("joined-ts", "joined-mpg", "ts-cut-start", "avi-cut-end", "damaged"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             std::string name = info.param;
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
 INSTANTIATE_TEST_SUITE_P(Containers, ReaderContainerTest,
                          testing::Values("avi", "mpeg1", "mpeg2", "ts", "asf", "mov", "mp4", "mkv"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });

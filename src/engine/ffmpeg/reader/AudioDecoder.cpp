@@ -98,6 +98,7 @@ void AudioDecoder::Reposition(int attempt) {
     ended_ = false;
     lost_ = false;
     syncing_ = true;
+    lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
     // Decoders of compressed sound need a little run-in before the target to be exact.
     const int64_t runIn = static_cast<int64_t>(rate_) * (attempt == 0 ? 1 : 4 << attempt) / 4;
@@ -111,7 +112,14 @@ void AudioDecoder::Reposition(int attempt) {
 
 bool AudioDecoder::SeekNear(int64_t sample) {
     AVFormatContext* in = input_.get();
-    const int64_t ts = zeroTime_ + av_rescale_q(sample, AVRational{1, rate_}, stream_->time_base);
+    const int64_t time = zeroTime_ + av_rescale_q(sample, AVRational{1, rate_}, stream_->time_base);
+    // Across a restarting clock a stamp names several places: go by byte position where the
+    // container allows it.
+    if (timeLine_.toStamp && byteSeek_) {
+        const int64_t pos = timeLine_.positionBefore(time);
+        return pos >= 0 && av_seek_frame(in, -1, pos, AVSEEK_FLAG_BYTE) >= 0;
+    }
+    const int64_t ts = timeLine_.toStamp ? timeLine_.toStamp(time) : time;
     if (av_seek_frame(in, stream_->index, ts, AVSEEK_FLAG_BACKWARD) >= 0) return true;
     // Some muxers mark no sound packet as a place to start (GStreamer's AVI index flags none of
     // its sound chunks), and the demuxer then refuses every seek on the sound. Any sound packet
@@ -214,8 +222,20 @@ bool AudioDecoder::DecodeMore() {
 void AudioDecoder::Append(const AVFrame& frame) {
     const int64_t stamp = frame.best_effort_timestamp;
     int64_t start = queueEnd_;
-    if (stamp != AV_NOPTS_VALUE)
-        start = av_rescale_q(stamp - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    bool clockRestarted = false;  // the first samples after the file's clock restarted
+    if (stamp != AV_NOPTS_VALUE) {
+        int64_t line = stamp;
+        if (timeLine_.toLine) {
+            // Without a byte position the stamp is taken as in the segment of the frame before.
+            const int64_t expected = lineShift_ != AV_NOPTS_VALUE
+                                         ? stamp + lineShift_
+                                         : zeroTime_ + av_rescale_q(queueEnd_, AVRational{1, rate_}, stream_->time_base);
+            line = timeLine_.toLine(stamp, frame.pkt_pos, expected);
+            clockRestarted = lineShift_ != AV_NOPTS_VALUE && line - stamp != lineShift_;
+            lineShift_ = line - stamp;
+        }
+        start = av_rescale_q(line - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    }
     if (steadyFrameSamples_ == 0) steadyFrameSamples_ = frame.nb_samples;
     else if (steadyFrameSamples_ != frame.nb_samples) steadyFrameSamples_ = -1;
     if (syncing_ && coarseTimes_ && stamp != AV_NOPTS_VALUE) {
@@ -265,7 +285,8 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
     // After a packet that could not be decoded the gap is real: what follows keeps its place
     // (within the rounding of coarse timestamps).
-    const int64_t allowed = syncing_ ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    const int64_t allowed =
+        syncing_ || clockRestarted ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
     lost_ = false;
     int64_t skip = 0;
     // Timestamps that jump by minutes are broken, not a real gap: play on. The sound then ends

@@ -25,6 +25,17 @@ public:
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
 
+    // Where the sound's stamps lie on the input's time line when the file's clock restarts or
+    // jumps (the video's index knows where); all values in the sound stream's time base.
+    struct TimeLine {
+        // A stamp read at byte position `pos` (-1 unknown), near `expected` on the time line.
+        std::function<int64_t(int64_t stamp, int64_t pos, int64_t expected)> toLine;
+        // The stamp at a time on the line, and a byte position to read from to get there.
+        std::function<int64_t(int64_t line)> toStamp;
+        std::function<int64_t(int64_t line)> positionBefore;
+    };
+    void SetTimeLine(TimeLine timeLine) { timeLine_ = std::move(timeLine); }
+
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
 
@@ -71,6 +82,9 @@ private:
     bool lost_ = false;            // a packet was refused since the last decoded frame
     bool coarseTimes_ = false;     // a time base tick is longer than a sample
     int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
+
+    TimeLine timeLine_;            // empty: the stamps are the time line
+    int64_t lineShift_ = INT64_MIN;  // time line minus stamp of the latest frame (INT64_MIN: none)
 
     std::vector<int16_t> queue_;   // converted samples, interleaved
     size_t queueRead_ = 0;         // first undelivered value in queue_

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -85,10 +86,23 @@ std::string CodecName(AVCodecID id) {
     return d->long_name ? d->long_name : d->name;
 }
 
+// The largest picture and the fastest sound taken: beyond them a header is damaged or crafted,
+// and reading would take minutes or gigabytes.
+constexpr int kLargestSide = 8192;
+constexpr int kHighestSampleRate = 384000;
+constexpr int kMostChannels = 64;
+
+struct SoundPacket {
+    int64_t time = AV_NOPTS_VALUE;
+    int64_t pos = -1;
+    int64_t duration = 0;
+};
+
 struct ScanResult {
     std::vector<PacketEntry> video;
     int64_t videoBytes = 0;
-    int64_t audioFirst = AV_NOPTS_VALUE;
+    std::vector<SoundPacket> audio;
+    int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
     int64_t audioEnd = AV_NOPTS_VALUE;
     int64_t audioBytes = 0;
 };
@@ -116,11 +130,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex) {
             result.videoBytes += p->size;
         } else if (p->stream_index == audioIndex && p->size > 0) {
             const int64_t t = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-            if (t != AV_NOPTS_VALUE) {
-                if (result.audioFirst == AV_NOPTS_VALUE || t < result.audioFirst) result.audioFirst = t;
-                const int64_t end = t + std::max<int64_t>(p->duration, 0);
-                if (result.audioEnd == AV_NOPTS_VALUE || end > result.audioEnd) result.audioEnd = end;
-            }
+            if (t != AV_NOPTS_VALUE) result.audio.push_back(SoundPacket{t, p->pos, std::max<int64_t>(p->duration, 0)});
             result.audioBytes += p->size;
         }
         av_packet_unref(p);
@@ -128,20 +138,40 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex) {
     return result;
 }
 
-// The nominal frame rate: the stream's own where it agrees with the packets' timing, else what
-// the packets show.
-AVRational ChooseFrameRate(const AVStream* stream, const std::vector<PacketEntry>& packets) {
-    std::vector<int64_t> times;
-    for (const PacketEntry& e : packets) {
-        const int64_t t = e.pts != AV_NOPTS_VALUE ? e.pts : e.dts;
-        if (t != AV_NOPTS_VALUE && !e.discard) times.push_back(t);
+// The first and the end of the sound on the time line (its clock restarts where the video's does).
+void PlaceSoundSpan(ScanResult& scan, const AVStream* audio, const AVStream* video, const FrameIndex* index) {
+    const bool mapped = video && index && index->Segments().size() > 1;
+    int64_t expected = AV_NOPTS_VALUE;
+    for (const SoundPacket& packet : scan.audio) {
+        int64_t t = packet.time;
+        if (mapped) {
+            const int64_t inVideo = av_rescale_q(t, audio->time_base, video->time_base);
+            const int64_t line = index->ToTimeLine(inVideo, packet.pos, expected);
+            expected = line;
+            t = av_rescale_q(line, video->time_base, audio->time_base);
+        }
+        if (scan.audioFirst == AV_NOPTS_VALUE || t < scan.audioFirst) scan.audioFirst = t;
+        const int64_t end = t + packet.duration;
+        if (scan.audioEnd == AV_NOPTS_VALUE || end > scan.audioEnd) scan.audioEnd = end;
     }
+}
+
+// The rate the stream states, where it has a usable one.
+AVRational StatedFrameRate(const AVStream* stream) {
+    for (AVRational r : {stream->avg_frame_rate, stream->r_frame_rate})
+        if (r.num > 0 && r.den > 0 && av_q2d(r) >= 0.1 && av_q2d(r) <= 1000) return r;
+    return AVRational{25, 1};
+}
+
+// The nominal frame rate: the stream's own where it agrees with the frames' timing on the time
+// line, else what the frames show.
+AVRational ChooseFrameRate(const AVStream* stream, const FrameIndex& index) {
     double measured = 0;
-    if (times.size() >= 2) {
-        const auto [lo, hi] = std::minmax_element(times.begin(), times.end());
-        const double span = static_cast<double>(*hi - *lo) * av_q2d(stream->time_base);
-        if (span > 0) measured = static_cast<double>(times.size() - 1) / span;
+    if (index.FrameCount() >= 2) {
+        const double span = index.StartSeconds(index.FrameCount());
+        if (span > 0) measured = static_cast<double>(index.FrameCount() - 1) / span;
     }
+    if (measured > 1000) measured = 0;
     const auto agrees = [&](AVRational r) {
         if (r.num <= 0 || r.den <= 0) return false;
         return measured <= 0 || std::abs(av_q2d(r) - measured) <= 0.05 * measured;
@@ -150,6 +180,16 @@ AVRational ChooseFrameRate(const AVStream* stream, const std::vector<PacketEntry
     if (agrees(stream->r_frame_rate)) return stream->r_frame_rate;
     if (measured > 0) return av_d2q(measured, 1000000);
     return AVRational{25, 1};
+}
+
+// A value of an enumeration as a damaged file may have left it: read as the integer it holds and
+// taken only when it names one of the enumeration's values.
+template <typename Enum>
+int32_t CheckedEnum(const Enum& field, Enum count, Enum fallback) {
+    static_assert(sizeof(Enum) == sizeof(int32_t));
+    int32_t value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value >= 0 && value < static_cast<int32_t>(count) ? value : static_cast<int32_t>(fallback);
 }
 
 int32_t KiloBits(double bitsPerSecond) {
@@ -197,6 +237,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
     try {
         info_.quotedPath = Quoted(path);
         ff::InputContextPtr first = OpenInput(path);
+        AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
         if (videoIndex < 0 && audioIndex < 0)
@@ -207,40 +248,51 @@ void FfmpegReader::OpenForReading(const std::string& path) {
         ScanResult scan = Scan(first.get(), videoIndex, audioIndex);
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
-        double scannedSeconds = 0;
         if (videoStream) {
             if (scan.video.empty()) throw EngineError("The video of " + Quoted(path) + " contains no pictures.");
-            const AVRational rate = ChooseFrameRate(videoStream, scan.video);
-            const int64_t packetsRead = static_cast<int64_t>(scan.video.size());
-            index_.Build(std::move(scan.video), videoStream->time_base.num, videoStream->time_base.den, rate.num,
-                         rate.den);
+            const AVCodecParameters* v = videoStream->codecpar;
+            if (v->width <= 0 || v->height <= 0 || v->width > kLargestSide || v->height > kLargestSide)
+                throw EngineError("The pictures of " + Quoted(path) + " have a size that cannot be read (" +
+                                  std::to_string(v->width) + "x" + std::to_string(v->height) + ").");
+            // A file whose end is missing (an interrupted recording) is read as far as it goes:
+            // the frames are the ones it holds, whatever its header promised.
+            const AVRational stated = StatedFrameRate(videoStream);
+            index_.Build(scan.video, videoStream->time_base.num, videoStream->time_base.den, stated.num, stated.den);
+            const AVRational rate = ChooseFrameRate(videoStream, index_);
+            if (av_cmp_q(rate, stated) != 0)
+                index_.Build(std::move(scan.video), videoStream->time_base.num, videoStream->time_base.den, rate.num,
+                             rate.den);
             if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " contains no pictures.");
+            // The demuxer goes to the video; the streams stay readable through it.
+            video_.Open(std::move(first), videoIndex, &index_);
+            SkipUndecodableStart(path);
             zero = index_.ZeroTime();
             zeroBase = videoStream->time_base;
-            scannedSeconds = index_.DurationMs() / 1000.0;
-            // A header that promises more pictures than the file holds: the file was cut short.
-            const int64_t promised = videoStream->nb_frames;
-            if (promised > 0 && packetsRead < promised * 9 / 10 && promised - packetsRead >= 3)
-                throw EngineError("The file " + Quoted(path) + " is incomplete: it holds " + std::to_string(packetsRead) +
-                                  " of its " + std::to_string(promised) + " pictures.");
             info_.hasVideo = true;
             info_.videoCodec = CodecName(videoStream->codecpar->codec_id);
             info_.frameRate = av_q2d(rate);
             if (rate.den != 1) info_.frameRate = std::round(info_.frameRate * 1000) / 1000;
             info_.width = videoStream->codecpar->width;
             info_.height = videoStream->codecpar->height;
-            const AVRational aspect = av_guess_sample_aspect_ratio(first.get(), videoStream, nullptr);
+            const AVRational aspect = av_guess_sample_aspect_ratio(input, videoStream, nullptr);
             info_.sampleAspectNum = aspect.num;
             info_.sampleAspectDen = aspect.den > 0 ? aspect.den : 1;
             const double seconds = index_.DurationMs() / 1000.0;
             info_.videoBitRate = seconds > 0 ? KiloBits(scan.videoBytes * 8 / seconds)
                                              : KiloBits(static_cast<double>(videoStream->codecpar->bit_rate));
-        } else if (scan.audioFirst != AV_NOPTS_VALUE) {
+        } else if (!scan.audio.empty()) {
+            PlaceSoundSpan(scan, audioStream, nullptr, nullptr);
             zero = scan.audioFirst;
             zeroBase = audioStream->time_base;
         }
 
         if (audioStream) {
+            const AVCodecParameters* a = audioStream->codecpar;
+            if (a->sample_rate > kHighestSampleRate || a->ch_layout.nb_channels > kMostChannels)
+                throw EngineError("The sound of " + Quoted(path) + " has a format that cannot be read (" +
+                                  std::to_string(a->sample_rate) + " Hz, " + std::to_string(a->ch_layout.nb_channels) +
+                                  " channels).");
+            PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
             const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
             const int64_t firstTime = scan.audioFirst != AV_NOPTS_VALUE ? scan.audioFirst : audioZero;
             ff::InputContextPtr second = OpenInput(path);
@@ -249,7 +301,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
             // The same demuxer once more, for a sound stream that cannot be taken back to its start.
             const auto reopen = [path] { return OpenInput(path); };
             audio_.Open(std::move(second), match, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path));
-            const AVCodecParameters* a = audioStream->codecpar;
+            if (info_.hasVideo && index_.Segments().size() > 1) FollowVideoClock(audioStream, videoStream);
             info_.hasAudio = true;
             info_.audioFormat = CodecName(a->codec_id);
             info_.sampleRate = audio_.SampleRate();
@@ -262,28 +314,16 @@ void FfmpegReader::OpenForReading(const std::string& path) {
                 endSeconds = static_cast<double>(scan.audioEnd - audioZero) * av_q2d(audioStream->time_base);
             else if (audioStream->duration > 0)
                 endSeconds = static_cast<double>(audioStream->duration) * av_q2d(audioStream->time_base);
-            info_.audioDuration = static_cast<int32_t>(std::llround(std::max(0.0, endSeconds) * 1000));
+            info_.audioDuration = static_cast<int32_t>(std::clamp(endSeconds * 1000, 0.0, static_cast<double>(INT32_MAX)));
             const double soundSeconds = scan.audioEnd != AV_NOPTS_VALUE && scan.audioFirst != AV_NOPTS_VALUE
                                             ? (scan.audioEnd - scan.audioFirst) * av_q2d(audioStream->time_base)
                                             : 0;
-            scannedSeconds = std::max(scannedSeconds, soundSeconds);
             info_.audioBitRate = a->bit_rate > 0 ? KiloBits(static_cast<double>(a->bit_rate))
                                  : soundSeconds > 0 ? KiloBits(scan.audioBytes * 8 / soundSeconds)
                                                     : 0;
         }
 
-        // A header that promises a longer file than there is: cut short (an interrupted copy
-        // or download). Reading it would end early and without warning.
-        if (first->duration_estimation_method == AVFMT_DURATION_FROM_STREAM && first->duration > 0) {
-            const double promised = static_cast<double>(first->duration) / AV_TIME_BASE;
-            if (scannedSeconds < promised * 0.9 && promised - scannedSeconds > 0.25)
-                throw EngineError("The file " + Quoted(path) + " is incomplete: it ends after " +
-                                  std::to_string(std::lround(scannedSeconds)) + " of its " +
-                                  std::to_string(std::lround(promised)) + " seconds.");
-        }
-
         if (videoStream) {
-            video_.Open(std::move(first), videoIndex, &index_);
             info_.open = true;
             // The first picture must decode: a file that only looks like a video fails here, and
             // the picture the program shows first is ready in the cache.
@@ -296,6 +336,39 @@ void FfmpegReader::OpenForReading(const std::string& path) {
     } catch (...) {
         Close();
         throw;
+    }
+}
+
+void FfmpegReader::FollowVideoClock(const AVStream* audio, const AVStream* video) {
+    const AVRational soundBase = audio->time_base;
+    const AVRational pictureBase = video->time_base;
+    const FrameIndex* index = &index_;
+    AudioDecoder::TimeLine timeLine;
+    timeLine.toLine = [=](int64_t stamp, int64_t pos, int64_t expected) {
+        const int64_t line = index->ToTimeLine(av_rescale_q(stamp, soundBase, pictureBase), pos,
+                                               av_rescale_q(expected, soundBase, pictureBase));
+        // Only the segment's offset is taken over, so the stamp keeps its own precision.
+        return stamp + av_rescale_q(line - av_rescale_q(stamp, soundBase, pictureBase), pictureBase, soundBase);
+    };
+    timeLine.toStamp = [=](int64_t line) {
+        return av_rescale_q(index->ToStamp(av_rescale_q(line, soundBase, pictureBase)), pictureBase, soundBase);
+    };
+    timeLine.positionBefore = [=](int64_t line) {
+        return index->PositionBefore(av_rescale_q(line, soundBase, pictureBase));
+    };
+    audio_.SetTimeLine(std::move(timeLine));
+}
+
+void FfmpegReader::SkipUndecodableStart(const std::string& path) {
+    // A stream cut in the middle of a group (a recording started mid-broadcast) begins with
+    // pictures that need others before them: the decoder shows none of them, so they are not
+    // counted; frame 1 is the first picture it shows.
+    video_.StartAt(0);
+    int32_t number = 0;
+    if (!video_.Next(number)) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
+    if (index_.HideBefore(video_.LastPacket())) {
+        if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
+        video_.StartAt(index_.StartPacketFor(1));
     }
 }
 
@@ -373,8 +446,8 @@ void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t fram
     header.width = picture.width;
     header.height = picture.height;
     header.pixelFormat = picture.format;
-    header.colorSpace = picture.colorspace;
-    header.colorRange = picture.color_range;
+    header.colorSpace = CheckedEnum(picture.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    header.colorRange = CheckedEnum(picture.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     AVRational aspect = picture.sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0) aspect = AVRational{info_.sampleAspectNum, info_.sampleAspectDen};
     header.sampleAspectNum = aspect.num > 0 ? aspect.num : 0;
@@ -394,7 +467,7 @@ bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
 }
 
 int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out) {
-    if (!DecodeForwardIsCheaper(wanted)) video_.StartAt(index_.StartPacketFor(wanted));
+    if (!DecodeForwardIsCheaper(wanted)) StartDecodingAt(index_.StartPacketFor(wanted));
     // Frames decoded on the way to the target are kept in the cache: stepping back from the
     // target asks for them next.
     const size_t frameBytes = sizeof(FrameHeader) +
@@ -406,12 +479,18 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
     // Pictures before the ones kept are neither shown nor kept: the decoder may skip those that
     // nothing else refers to (a drop has announced its own range already).
     if (!dropping) video_.SkipDisposableUpTo(std::max(0, wanted - keep - 1));
-    for (;;) {
+    for (int restarts = 0;;) {
         int32_t number = 0;
         const AVFrame* picture = video_.Next(number);
-        if (!picture) return 0;
+        if (!picture) {
+            // The last pictures could not be decoded: their slots keep the picture before.
+            if (!held_ || wanted > index_.FrameCount()) return 0;
+            Deliver(wanted, *held_, landing, out);
+            return wanted;
+        }
         if (number < wanted) {
             if (!dropping && number + keep >= wanted && !cache_.Find(number)) cache_.Store(number, *picture);
+            Hold(*picture);
             continue;
         }
         if (number > wanted && dropping) {
@@ -421,16 +500,51 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
             video_.PutBack();
             return wanted;
         }
-        if (out) {
-            // The caller's buffer is reused from frame to frame: no allocation per frame.
-            PackInto(*out, *picture, number);
-            recent_.Store(number, *picture);
-            if (landing) landings_.Store(number, *picture);
-            delivered::Publish(source_, number, *picture);
+        if (number > wanted) {
+            // The wanted picture could not be decoded: its slot keeps the picture before it, so
+            // the frames after keep their numbers and their place beside the sound.
+            if (!held_ && restarts < 3) {
+                // Nothing before it came out in this run: start a group earlier.
+                const int32_t groupFirst = std::max(1, index_.FrameOfPacket(video_.StartPacket()));
+                const int64_t earlier = index_.StartPacketFor(std::max(1, std::min(groupFirst, wanted) - 1));
+                if (earlier < video_.StartPacket()) {
+                    ++restarts;
+                    StartDecodingAt(earlier);
+                    continue;
+                }
+            }
+            video_.PutBack();
+            // Only at the very start of a stream is there no picture before: the next one stands in.
+            Deliver(wanted, held_ ? *held_ : *picture, landing, out);
+            return wanted;
         }
-        lastDelivered_ = number;
+        Hold(*picture);
+        Deliver(number, *picture, landing, out);
         return number;
     }
+}
+
+void FfmpegReader::StartDecodingAt(int64_t decodeIndex) {
+    video_.StartAt(decodeIndex);
+    held_.reset();
+}
+
+void FfmpegReader::Hold(const AVFrame& picture) {
+    if (!held_) held_ = ff::MakeFrame();
+    if (!held_) throw EngineError("Out of memory while decoding the video.");
+    av_frame_unref(held_.get());
+    ff::Check(av_frame_ref(held_.get(), &picture), "Out of memory while decoding the video");
+}
+
+void FfmpegReader::Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out) {
+    if (out) {
+        // The caller's buffer is reused from frame to frame: no allocation per frame.
+        PackInto(*out, picture, number);
+        recent_.Store(number, picture);
+        if (landing) landings_.Store(number, picture);
+        delivered::Publish(source_, number, picture);
+    }
+    lastDelivered_ = number;
 }
 
 void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {

@@ -87,6 +87,14 @@ private:
     // ReadNextVideoFrame's work, on the thread it is called on.
     void ReadNextVideoFrameHere(FrameData& frame);
     void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
+    // Hands `picture` out as frame `number` (into `out` unless it is nullptr).
+    void Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out);
+    void StartDecodingAt(int64_t decodeIndex);
+    // Keeps the latest picture decoded, to fill the place of one that cannot be decoded.
+    void Hold(const AVFrame& picture);
+    void SkipUndecodableStart(const std::string& path);
+    // The sound's clock restarts where the video's does: its stamps go through the index.
+    void FollowVideoClock(const AVStream* audio, const AVStream* video);
     void PlaceSound(int32_t frameNumber);
 
     Info info_;
@@ -96,6 +104,7 @@ private:
     FrameCache cache_;           // frames decoded on the way to a seek's target
     FrameCache recent_;          // the latest frames read in order
     FrameCache landings_;        // the frames the latest seeks landed on
+    ff::FramePtr held_;          // the latest picture of this decoding run, empty after a restart
     bool seekLanding_ = false;   // the next frame read is where a seek landed
     int32_t current_ = 0;        // the frame delivered last
     int32_t lastDelivered_ = 0;  // the frame handed out last, to tell steps back from jumps

@@ -8,7 +8,16 @@ namespace trimora {
 
 namespace {
 constexpr int64_t kNoTime = PacketEntry::kNoTime;
+// Stamps beyond this are damage, not time: treated as missing, so no sum below can overflow.
+constexpr int64_t kLargestStamp = int64_t{1} << 56;
+// A clock that goes this much further than the frame before has restarted (or is broken): the
+// picture is not held for that long, the time line goes on from the frame before.
+constexpr double kLongestGapSeconds = 10;
+
+int32_t ClampedMs(double seconds) {
+    return static_cast<int32_t>(std::clamp(std::llround(seconds * 1000), 0LL, static_cast<long long>(INT32_MAX)));
 }
+}  // namespace
 
 void FrameIndex::Clear() { *this = FrameIndex(); }
 
@@ -16,12 +25,17 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
                        int frameRateDen) {
     Clear();
     packets_ = std::move(packets);
-    tick_ = timeBaseDen > 0 ? static_cast<double>(timeBaseNum) / timeBaseDen : 0.001;
+    timeBaseNum_ = timeBaseNum;
+    timeBaseDen_ = timeBaseDen;
+    frameRateNum_ = frameRateNum;
+    frameRateDen_ = frameRateDen;
+    tick_ = timeBaseNum > 0 && timeBaseDen > 0 ? static_cast<double>(timeBaseNum) / timeBaseDen : 0.001;
     if (frameRateNum > 0 && frameRateDen > 0) frameSeconds_ = static_cast<double>(frameRateDen) / frameRateNum;
+    frameSeconds_ = std::clamp(frameSeconds_, 0.001, 10.0);
 
     std::vector<int64_t> order;  // presentation sort key of each packet
     std::vector<int64_t> times;  // display time of each frame, filled below
-    InferMissingTimes(order, times);
+    InferMissingTimes(PlaceOnTimeLine(), order, times);
 
     std::vector<int64_t> shown;
     shown.reserve(packets_.size());
@@ -42,9 +56,9 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
     }
     zero_ = frameTimes_.empty() ? 0 : frameTimes_.front();
     startMs_.reserve(frameTimes_.size());
-    for (int64_t t : frameTimes_) startMs_.push_back(static_cast<int32_t>(std::llround((t - zero_) * tick_ * 1000)));
+    for (int64_t t : frameTimes_) startMs_.push_back(ClampedMs(static_cast<double>(t - zero_) * tick_));
     if (!frameTimes_.empty())
-        durationMs_ = static_cast<int32_t>(std::llround(((frameTimes_.back() - zero_) * tick_ + frameSeconds_) * 1000));
+        durationMs_ = ClampedMs(static_cast<double>(frameTimes_.back() - zero_) * tick_ + frameSeconds_);
 
     orderKey_ = std::move(order);
     std::unordered_map<int64_t, int> posUses, dtsUses, ptsUses;
@@ -66,24 +80,26 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
 // Fills `order` with a presentation sort key per packet. Leaves `times` empty when the keys are
 // the display times themselves, or fills it with the display time of each frame in presentation
 // order when the container gives decode slots only.
-void FrameIndex::InferMissingTimes(std::vector<int64_t>& order, std::vector<int64_t>& times) const {
-    const size_t n = packets_.size();
+void FrameIndex::InferMissingTimes(const std::vector<PacketEntry>& timed, std::vector<int64_t>& order,
+                                   std::vector<int64_t>& times) const {
+    const size_t n = timed.size();
     order.assign(n, kNoTime);
     bool missingPts = false, missingDts = false, reordered = false;
-    for (const PacketEntry& e : packets_) {
+    for (const PacketEntry& e : timed) {
         missingPts |= e.pts == kNoTime;
         missingDts |= e.dts == kNoTime;
         reordered |= e.pts != kNoTime && e.dts != kNoTime && e.pts != e.dts;
     }
-    const int64_t periodTicks = std::max<int64_t>(1, std::llround(frameSeconds_ / tick_));
+    const int64_t periodTicks = PeriodTicks();
+    if (n == 0) return;
     if (!missingPts) {
-        for (size_t i = 0; i < n; ++i) order[i] = packets_[i].pts;
+        for (size_t i = 0; i < n; ++i) order[i] = timed[i].pts;
         return;
     }
     if (missingDts) {
         // Too little to go on: decode order, evenly spaced from the first time known.
         int64_t base = 0;
-        for (const PacketEntry& e : packets_) {
+        for (const PacketEntry& e : timed) {
             if (e.pts != kNoTime) { base = e.pts; break; }
             if (e.dts != kNoTime) { base = e.dts; break; }
         }
@@ -93,9 +109,9 @@ void FrameIndex::InferMissingTimes(std::vector<int64_t>& order, std::vector<int6
     // MPEG-style reordering: a picture without a presentation time is a reference picture, shown
     // when the next reference picture is decoded; pictures shown at once (B-pictures) carry
     // pts == dts. Walk backwards remembering the decode time of the next reference picture.
-    int64_t nextReferenceDts = packets_.back().dts + std::max(packets_.back().duration, periodTicks);
+    int64_t nextReferenceDts = timed.back().dts + std::clamp(timed.back().duration, periodTicks, 10 * periodTicks);
     for (size_t i = n; i-- > 0;) {
-        const PacketEntry& e = packets_[i];
+        const PacketEntry& e = timed[i];
         order[i] = e.pts != kNoTime ? e.pts : nextReferenceDts;
         if (e.pts == kNoTime || e.pts != e.dts) nextReferenceDts = e.dts;
     }
@@ -103,11 +119,128 @@ void FrameIndex::InferMissingTimes(std::vector<int64_t>& order, std::vector<int6
         // The container stores decode slots only (AVI): the k-th frame shown takes the k-th slot,
         // so the first frame starts where the stream starts.
         std::vector<int64_t> slots;
-        for (const PacketEntry& e : packets_)
+        for (const PacketEntry& e : timed)
             if (!e.discard) slots.push_back(e.dts);
         std::sort(slots.begin(), slots.end());
         times = std::move(slots);
     }
+}
+
+int64_t FrameIndex::PeriodTicks() const { return std::max<int64_t>(1, std::llround(frameSeconds_ / tick_)); }
+
+std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
+    std::vector<PacketEntry> timed = packets_;
+    segments_.clear();
+    const int64_t period = PeriodTicks();
+    const int64_t second = std::max<int64_t>(1, std::llround(1 / tick_));
+    const int64_t longestGap = std::max<int64_t>(period, std::llround(kLongestGapSeconds / tick_));
+    TimeSegment current;
+    current.pos = timed.empty() ? -1 : timed.front().pos;
+    bool ranged = false;
+    // The latest decode and presentation times so far, on the time line.
+    int64_t latestDts = kNoTime, latestPts = kNoTime;
+    const auto later = [](int64_t a, int64_t b) { return a == kNoTime ? b : b == kNoTime ? a : std::max(a, b); };
+    for (size_t i = 0; i < timed.size(); ++i) {
+        PacketEntry& e = timed[i];
+        for (int64_t* stamp : {&e.pts, &e.dts})
+            if (*stamp != kNoTime && (*stamp > kLargestStamp || *stamp < -kLargestStamp)) *stamp = kNoTime;
+        // Decode times never go back; presentation times go back by the reordering depth only.
+        const bool byDts = e.dts != kNoTime;
+        const int64_t stamp = byDts ? e.dts : e.pts;
+        const int64_t previous = byDts ? latestDts : latestPts;
+        const int64_t latest = later(latestDts, latestPts);
+        if (stamp != kNoTime && latest != kNoTime) {
+            const int64_t t = stamp + current.offset;
+            const int64_t slack = byDts ? period / 2 : std::max(second, 16 * period);
+            if ((previous != kNoTime && t < previous - slack) || t > latest + longestGap) {
+                segments_.push_back(current);
+                current = TimeSegment{};
+                current.firstPacket = static_cast<int64_t>(i);
+                current.pos = e.pos;
+                current.offset = (previous != kNoTime ? previous : latest) + period - stamp;
+                ranged = false;
+            }
+        }
+        for (int64_t* value : {&e.pts, &e.dts}) {
+            if (*value == kNoTime) continue;
+            current.firstStamp = ranged ? std::min(current.firstStamp, *value) : *value;
+            current.lastStamp = ranged ? std::max(current.lastStamp, *value) : *value;
+            ranged = true;
+            *value += current.offset;
+        }
+        latestDts = later(latestDts, e.dts);
+        latestPts = later(latestPts, e.pts);
+    }
+    segments_.push_back(current);
+    // A segment whose first packet came without a position is found by its next one that has one.
+    for (size_t k = 0; k < segments_.size(); ++k) {
+        const int64_t end = k + 1 < segments_.size() ? segments_[k + 1].firstPacket : PacketCount();
+        for (int64_t i = segments_[k].firstPacket; segments_[k].pos < 0 && i < end; ++i)
+            segments_[k].pos = packets_[static_cast<size_t>(i)].pos;
+    }
+    return timed;
+}
+
+bool FrameIndex::HideBefore(int64_t decodeIndex) {
+    if (decodeIndex < 0 || decodeIndex >= PacketCount()) return false;
+    const int64_t first = orderKey_[static_cast<size_t>(decodeIndex)];
+    std::vector<PacketEntry> packets = packets_;
+    bool changed = false;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (packets[i].discard || orderKey_[i] >= first) continue;
+        packets[i].discard = true;
+        changed = true;
+    }
+    if (changed) Build(std::move(packets), timeBaseNum_, timeBaseDen_, frameRateNum_, frameRateDen_);
+    return changed;
+}
+
+int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const {
+    if (segments_.size() <= 1) return stamp + (segments_.empty() ? 0 : segments_.front().offset);
+    // Sound is stored up to a second or two away from the pictures of the same time.
+    const int64_t margin = std::llround(2 / tick_);
+    const auto holds = [&](size_t k) {
+        return stamp >= segments_[k].firstStamp - margin && stamp <= segments_[k].lastStamp + margin;
+    };
+    size_t chosen = 0;
+    if (pos >= 0) {
+        for (size_t k = 0; k < segments_.size(); ++k)
+            if (segments_[k].pos >= 0 && segments_[k].pos <= pos) chosen = k;
+        if (!holds(chosen)) {
+            if (chosen > 0 && holds(chosen - 1)) --chosen;
+            else if (chosen + 1 < segments_.size() && holds(chosen + 1)) ++chosen;
+        }
+        return stamp + segments_[chosen].offset;
+    }
+    bool found = false;
+    for (size_t k = 0; k < segments_.size(); ++k) {
+        if (!holds(k)) continue;
+        const auto distance = [&](size_t j) {
+            return expected == kNoTime ? 0 : std::abs(stamp + segments_[j].offset - expected);
+        };
+        if (!found || distance(k) < distance(chosen)) chosen = k;
+        found = true;
+    }
+    return stamp + segments_[chosen].offset;
+}
+
+const TimeSegment& FrameIndex::SegmentAt(int64_t timeLine) const {
+    static const TimeSegment none;
+    if (segments_.empty()) return none;
+    size_t chosen = 0;
+    for (size_t k = 1; k < segments_.size(); ++k)
+        if (segments_[k].firstStamp + segments_[k].offset <= timeLine) chosen = k;
+    return segments_[chosen];
+}
+
+int64_t FrameIndex::ToStamp(int64_t timeLine) const { return timeLine - SegmentAt(timeLine).offset; }
+
+int64_t FrameIndex::PositionBefore(int64_t timeLine) const {
+    // Any packet does: the reader that asks wants a place in the file, not a picture.
+    int64_t pos = packets_.empty() ? -1 : packets_.front().pos;
+    for (size_t i = 0; i < packets_.size() && orderKey_[i] <= timeLine; ++i)
+        if (packets_[i].pos >= 0) pos = packets_[i].pos;
+    return pos;
 }
 
 int32_t FrameIndex::FrameOfPacket(int64_t decodeIndex) const {

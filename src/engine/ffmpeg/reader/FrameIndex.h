@@ -7,6 +7,11 @@
 // presentation time; program streams leave some reference pictures without one; AVI gives only
 // the decode slot of each chunk. Build() fills the gaps so that every frame has a place and a
 // time, and the rest of the reader never has to care which container it came from.
+//
+// Recordings joined into one file, and broadcasts, restart their clock: the times jump back (or
+// far ahead) in the middle of the stream. Frames keep the stream's order there and the time line
+// goes on from the frame before, the way players show them; each stretch between two such jumps
+// is a segment, and the sound maps its own times through the same segments.
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -24,12 +29,25 @@ struct PacketEntry {
     bool discard = false;    // decoded for reference but never shown (edit lists)
 };
 
+// A stretch of the stream whose times run on from the frame before: time line = stamp + offset.
+struct TimeSegment {
+    int64_t firstPacket = 0;     // decode index where it begins
+    int64_t pos = -1;            // byte position of that packet, -1 unknown
+    int64_t firstStamp = 0;      // range of the stream's own times (decode and presentation) in it
+    int64_t lastStamp = 0;
+    int64_t offset = 0;          // added to its stamps to place them on the time line
+};
+
 class FrameIndex {
 public:
     // `timeBase` and `frameRate` as num/den pairs; frameRate is the nominal rate used for the
     // duration of the last frame and wherever times are missing altogether.
     void Build(std::vector<PacketEntry> packets, int timeBaseNum, int timeBaseDen, int frameRateNum,
                int frameRateDen);
+    // Pictures shown before the one of packet `decodeIndex` are not counted: the decoder cannot
+    // show them (a stream that starts in the middle of a group, whose first picture out is
+    // that one). Returns whether anything changed.
+    bool HideBefore(int64_t decodeIndex);
     void Clear();
 
     int32_t FrameCount() const { return static_cast<int32_t>(presentation_.size()); }
@@ -49,8 +67,20 @@ public:
     // The frame whose display interval holds `timeMs`; 1 for negative times, FrameCount() + 1
     // at or past the end.
     int32_t FrameAtMs(int64_t timeMs) const;
-    // Presentation time of the first frame in the stream time base (the input's time zero).
+    // Presentation time of the first frame on the time line, in the stream time base (the
+    // input's time zero).
     int64_t ZeroTime() const { return zero_; }
+
+    // The segments, in stream order; one when the clock never restarts.
+    const std::vector<TimeSegment>& Segments() const { return segments_; }
+    // Where a stamp of the stream's clock (any stream of the file, in this stream's time base)
+    // lies on the time line. `pos`, its byte position where known, tells segments apart whose
+    // stamps repeat; without it the segment placing the stamp nearest `expected` is taken.
+    int64_t ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const;
+    // The stamp of the stream's clock at a time on the time line, and the byte position of a
+    // packet at or before it (-1 unknown): where to start reading to get there.
+    int64_t ToStamp(int64_t timeLine) const;
+    int64_t PositionBefore(int64_t timeLine) const;
 
     // Decode index of the packet to start decoding from so that `frame` comes out right:
     // the last keyframe at or before it in both decode and presentation order.
@@ -61,7 +91,15 @@ public:
     std::optional<int64_t> Recognise(int64_t pos, int64_t dts, int64_t pts, bool key) const;
 
 private:
-    void InferMissingTimes(std::vector<int64_t>& order, std::vector<int64_t>& times) const;
+    // `timed`: the packets with their times placed on the time line.
+    void InferMissingTimes(const std::vector<PacketEntry>& timed, std::vector<int64_t>& order,
+                           std::vector<int64_t>& times) const;
+    std::vector<PacketEntry> PlaceOnTimeLine();
+    int64_t PeriodTicks() const;
+    const TimeSegment& SegmentAt(int64_t timeLine) const;
+
+    int timeBaseNum_ = 1, timeBaseDen_ = 25, frameRateNum_ = 25, frameRateDen_ = 1;
+    std::vector<TimeSegment> segments_;
 
     std::vector<PacketEntry> packets_;
     std::vector<int64_t> presentation_;     // frame - 1 -> decode index

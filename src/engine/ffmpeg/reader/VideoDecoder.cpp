@@ -8,6 +8,8 @@ namespace trimora {
 namespace {
 
 constexpr int64_t kSingleThreadPixels = 1920 * 1088;
+// A decoder that reports this many failures in a row without taking a packet is given the next.
+constexpr int kFailuresInARow = 64;
 
 // Demuxers that find positions by reading timestamps from the stream itself: there the byte
 // position of a keyframe is the exact and cheap way back to it.
@@ -89,6 +91,7 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
 
 void VideoDecoder::StartAt(int64_t decodeIndex) {
     avcodec_flush_buffers(codec_.get());
+    startPacket_ = decodeIndex;
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
@@ -162,11 +165,18 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
         return frame_.get();
     }
     av_frame_unref(frame_.get());
-    for (;;) {
+    for (int failures = 0;;) {
         const int received = avcodec_receive_frame(codec_.get(), frame_.get());
         if (received >= 0) {
             ++picturesDecoded_;
-            int32_t number = frame_->pts != AV_NOPTS_VALUE ? index_->FrameOfPacket(frame_->pts) : 0;
+            lastPacket_ = frame_->pts != AV_NOPTS_VALUE ? frame_->pts : -1;
+            int32_t number = index_->FrameOfPacket(lastPacket_);
+            if (number == 0 && lastPacket_ >= 0 && lastPacket_ < index_->PacketCount()) {
+                // A picture the index does not count (one the stream starts with, shown before
+                // its first keyframe): not shown.
+                av_frame_unref(frame_.get());
+                continue;
+            }
             if (number == 0) number = lastOutput_ + 1;
             lastOutput_ = number;
             frameNumber = number;
@@ -176,7 +186,14 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
             atEnd_ = true;
             return nullptr;
         }
-        if (received != AVERROR(EAGAIN)) ff::Check(received, "The video cannot be decoded");
+        if (received != AVERROR(EAGAIN)) {
+            // A picture that cannot be decoded is passed over whichever call reports it; the
+            // reader fills its place. Only running out of memory ends the decoding. Pictures
+            // still inside the decoder (its threads) come out first.
+            if (received == AVERROR(ENOMEM)) ff::Check(received, "The video cannot be decoded");
+            if (++failures < kFailuresInARow) continue;
+        }
+        failures = 0;
         if (!ReadPacket()) {
             avcodec_send_packet(codec_.get(), nullptr);
             flushed_ = true;
@@ -186,8 +203,14 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
         const int32_t shows = index_->FrameOfPacket(p->pts);
         codec_->skip_frame = shows > 0 && shows <= skipUpTo_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         // A damaged packet is skipped; the decoder conceals what it can from the next ones.
-        avcodec_send_packet(codec_.get(), p);
+        const int sent = avcodec_send_packet(codec_.get(), p);
+        if (sent == AVERROR(EAGAIN)) {
+            // The decoder gives out what it holds first; the packet waits.
+            packetWaiting_ = true;
+            continue;
+        }
         av_packet_unref(p);
+        if (sent == AVERROR(ENOMEM)) throw EngineError("Out of memory while decoding the video.");
     }
 }
 

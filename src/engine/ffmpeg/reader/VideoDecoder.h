@@ -20,12 +20,16 @@ public:
     // Places the demuxer at packet `decodeIndex` (a keyframe, or 0) and empties the decoder.
     void StartAt(int64_t decodeIndex);
     bool Started() const { return started_; }
+    // The packet the latest StartAt() began with.
+    int64_t StartPacket() const { return startPacket_; }
 
     // The next decoded picture and its frame number, nullptr at the end of the stream. The
     // picture stays valid until the next call.
     AVFrame* Next(int32_t& frameNumber);
     // Makes the picture last returned by Next() come back from the next call.
     void PutBack() { putBack_ = true; }
+    // Decode index of the packet the picture last returned by Next() came from, -1 unknown.
+    int64_t LastPacket() const { return lastPacket_; }
     // The frame number the next call of Next() is expected to give.
     int32_t ExpectedNext() const;
 
@@ -56,6 +60,8 @@ private:
     bool putBack_ = false;
     int64_t nextPacket_ = -1;     // decode index of the next packet read, -1 until recognised
     int32_t lastOutput_ = 0;
+    int64_t lastPacket_ = -1;
+    int64_t startPacket_ = 0;
     int32_t skipUpTo_ = 0;
     int64_t picturesDecoded_ = 0;
 };
