@@ -150,6 +150,7 @@ TEST_F(RealOpenInputTest, PlaylistsAndConcatScriptsAreRefusedWithoutReadingWhatT
             w.OpenInputFile(folder + "/" + name);
             ASSERT_EQ(platform.messages.size(), 1u);
             EXPECT_EQ(platform.messages[0].second, MessageIcon::Critical);
+            EXPECT_TRUE(platform.messages[0].first.contains(folder + "/" + name)) << platform.messages[0].first.toStdString();
             EXPECT_FALSE(w.FileLoaded);
         }
     }

@@ -62,9 +62,8 @@ std::string ProbedFormatName(const std::string& path) {
 }
 
 [[noreturn]] void RefuseFormat(const std::string& path, const std::string& formatName) {
-    throw EngineError("The file " + Quoted(path) + " is " +
-                      (formatName.empty() ? std::string("not a video") : "a " + formatName + " file, not a video") +
-                      " in a container this program reads.");
+    throw EngineError("The file " + Quoted(path) + " is not a video in a container this program reads" +
+                      (formatName.empty() ? std::string(".") : " (it looks like " + formatName + ")."));
 }
 
 ff::InputContextPtr OpenInput(const std::string& path) {
