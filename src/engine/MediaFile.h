@@ -73,6 +73,10 @@ public:
     virtual void CreateOutputFile(const std::string& path, int32_t containerKind) = 0;
     virtual void AppendVideoFrame(const FrameData& frame) = 0;
     virtual void AppendAudioBlock(const AudioBlock& block) = 0;
+    // An output is written under a temporary name and takes its own name at Close. A job that
+    // fails discards it instead: what was written is removed and a file of its name stays as it
+    // was. Quiet when no output is open; never throws.
+    virtual void DiscardOutputFile() = 0;
 };
 
 }  // namespace trimora

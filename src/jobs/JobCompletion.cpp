@@ -17,6 +17,11 @@ void RequireOutputCreated(const OutputPreparation& preparation) {
                                                   : preparation.error.toStdString());
 }
 
+void EndOutput(frmMain& window, JobOutcome& outcome) {
+    if (outcome.Failed()) outcome.Step([&] { window.VideoFileOut->DiscardOutputFile(); });
+    outcome.Step([&] { window.VideoFileOut->Close(); });
+}
+
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage) {
     if (outcome.Failed())
         window.ShowMessage(window.Messages[1] + " " + outcome.Description());

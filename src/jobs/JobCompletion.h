@@ -36,6 +36,11 @@ private:
 // to the user, so that the job ends with the failure message and never reports success.
 void RequireOutputCreated(const OutputPreparation& preparation);
 
+// Ends the output being written, as the first step of the completion: a failed job's output is
+// discarded, so a file of its name stays as it was; a finished or cancelled one is closed and
+// takes its name (a close that fails is the job's failure, and its output is gone too).
+void EndOutput(frmMain& window, JobOutcome& outcome);
+
 // Shows how the job ended: the failure (message 1 and the description), the cancel (message 21)
 // or the success message given.
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage);

@@ -31,23 +31,25 @@ void frmMain::LockForJob(bool locked) {
 }
 
 bool frmMain::CheckOutputNames(const QStringList& outputs) {
-    const QString input = FileLoaded ? ResolvedPath(txtFile->text()) : QString();
+    // Names are compared by the files they reach, so that no spelling, link or hard link of the
+    // input (or of the other output) gets past.
+    const QString input = FileLoaded ? txtFile->text() : QString();
     QStringList resolved;
     for (const QString& output : outputs) {
-        const QString path = ResolvedPath(output);
-        if (!input.isEmpty() && path == input) {
+        if (!input.isEmpty() && SameFile(output, input)) {
             ShowMessage(QStringLiteral("The output file \"%1\" is the input file. Choose another name for the "
                                        "output, so that the input is not written over.")
                             .arg(QDir::toNativeSeparators(output)));
             return false;
         }
-        if (resolved.contains(path)) {
+        for (qsizetype earlier = 0; earlier < resolved.size(); ++earlier) {
+            if (!SameFile(outputs[earlier], output)) continue;
             ShowMessage(QStringLiteral("Both parts of the split would be written to the same file \"%1\". "
                                        "Choose two different output files.")
                             .arg(QDir::toNativeSeparators(output)));
             return false;
         }
-        resolved << path;
+        resolved << ResolvedPath(output);
     }
     // An existing file is only written over once the user has agreed to it, here or in the
     // Save As dialog.

@@ -8,4 +8,8 @@ namespace trimora {
 // yet is named by its folder's resolved path and its own name.
 QString ResolvedPath(const QString& path);
 
+// Whether two names refer to one file: when both exist, whether they are the same file on disk
+// (device and inode, so hard links count too); otherwise whether their resolved paths agree.
+bool SameFile(const QString& first, const QString& second);
+
 }  // namespace trimora

@@ -86,7 +86,7 @@ void frmMain::cmdSplit_Click() {
     }
 
     // Completion: every step runs, so the window never stays half-locked.
-    outcome.Step([&] { VideoFileOut->Close(); });
+    EndOutput(*this, outcome);
     outcome.Step([&] { ProgressBar1->setVisible(false); });
     outcome.Step([&] { SliderTimePosition2->SetValue(savedValue2); });  // UpdatingSliders still holds: no seek
     UpdatingSliders = false;

@@ -3,20 +3,14 @@
 #include <QStandardPaths>
 #include <QString>
 
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <span>
 #include <sstream>
 #include <system_error>
 
-#ifdef _WIN32
-#include <process.h>
-#define TRIMORA_GETPID _getpid
-#else
-#include <unistd.h>
-#define TRIMORA_GETPID getpid
-#endif
+#include "engine/AtomicFile.h"
 
 namespace trimora {
 
@@ -336,36 +330,15 @@ RegistryHive LoadHive(const std::filesystem::path& file) {
     return RegistryHive::Parse(content.str());
 }
 
-// Writes the whole root to a temporary file beside the target, then renames it over the
-// target, so a reader (or a crash) never sees half a file.
+// Writes the whole root at once, so a reader (or a crash) never sees half a file.
 bool SaveHive(const std::filesystem::path& file, const RegistryHive& hive) {
     if (file.empty()) return false;
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
     if (error) return false;
-
-    static std::atomic<unsigned> counter{0};
-    std::filesystem::path temporary = file;
-    temporary += ".tmp-" + std::to_string(TRIMORA_GETPID()) + "-" + std::to_string(counter++);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        const std::string text = hive.Serialize();
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temporary, error);
-            return false;
-        }
-    }
-    std::filesystem::rename(temporary, file, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return false;
-    }
-    return true;
+    const std::string text = hive.Serialize();
+    return SaveFileAtomically(file.string(), std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()))
+        .empty();
 }
 
 bool IsMachineRoot(RegistryRoot root) {

@@ -3,6 +3,7 @@
 // output names that are refused or asked about before anything is written.
 #include <QDir>
 #include <QFile>
+#include <filesystem>
 #include <map>
 
 #include "JobFixture.h"
@@ -193,16 +194,47 @@ TEST_F(JobSafetyTest, AnOutputNamingTheInputIsRefusedBeforeAnythingIsWritten) {
 TEST_F(JobSafetyTest, AnOutputLinkedToTheInputIsRefused) {
     const QString input = Touch("in/clip.avi");
     ASSERT_TRUE(QFile::link(input, temp.path() + "/link.avi"));
+    std::filesystem::create_hard_link(input.toStdString(), (temp.path() + "/hard.avi").toStdString());
     LoadAndOpen();
     Open(input);
     SetMarks(10, 60);
-    window->EdOutFile->setText(temp.path() + "/link.avi");
-    platform.messages.clear();
+    for (const QString name : {"link.avi", "hard.avi"}) {
+        window->EdOutFile->setText(temp.path() + "/" + name);
+        platform.messages.clear();
+        engine.log.Clear();
+        window->cmdCut->click();
+        ASSERT_EQ(platform.messages.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(platform.messages[0].first.contains("is the input file")) << name.toStdString();
+        EXPECT_TRUE(NothingWritten());
+    }
+}
+
+// A failed job discards its output (so a file of that name stays as it was); a finished part
+// and a cancelled job are closed and keep theirs.
+TEST_F(JobSafetyTest, OnlyAFailedJobDiscardsItsOutput) {
+    LoadAndOpen();
+    SetMarks(50, 30);
+    auto outputEnds = [&] {
+        std::vector<std::string> ends;
+        for (const std::string& call : engine.log.calls)
+            if (call.starts_with("out.CreateOutputFile") || call == "out.Close()" || call == "out.DiscardOutputFile()")
+                ends.push_back(call);
+        return ends;
+    };
+    During([&] { return reader().currentFrame >= 60; }, [&] { engine.failures["out.AppendVideoFrame"] = "Disk full"; });
     engine.log.Clear();
-    window->cmdCut->click();
-    ASSERT_EQ(platform.messages.size(), 1u);
-    EXPECT_TRUE(platform.messages[0].first.contains("is the input file"));
-    EXPECT_TRUE(NothingWritten());
+    window->cmdSplit->click();
+    engine.failures.clear();
+    EXPECT_EQ(platform.MessageTexts(), QStringList{Message(1) + " Disk full"});
+    EXPECT_EQ(outputEnds(), (std::vector<std::string>{"out.CreateOutputFile(/videos/clip_1.avi,1)", "out.Close()",
+                                                      "out.CreateOutputFile(/videos/clip_2.avi,1)",
+                                                      "out.DiscardOutputFile()", "out.Close()"}));
+
+    CancelAtFrame(60);
+    engine.log.Clear();
+    window->cmdSplit->click();
+    EXPECT_EQ(outputEnds(), (std::vector<std::string>{"out.CreateOutputFile(/videos/clip_1.avi,1)", "out.Close()",
+                                                      "out.CreateOutputFile(/videos/clip_2.avi,1)", "out.Close()"}));
 }
 
 TEST_F(JobSafetyTest, SplitOutputsNamingOneFileAreRefused) {

@@ -198,6 +198,10 @@ void FakeMediaFile::AppendAudioBlock(const AudioBlock& block) {
     if (!outputOpen) throw EngineError("No output file is open");
     audioBytesAppended += static_cast<long>(block.size());
 }
+void FakeMediaFile::DiscardOutputFile() {
+    log_.Add(role + ".DiscardOutputFile()");
+    outputOpen = false;
+}
 
 void FakeAudioPlayer::Call(const std::string& name, const std::string& args) {
     log_.Add("player." + name + "(" + args + ")");

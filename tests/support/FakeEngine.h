@@ -109,6 +109,7 @@ public:
     void CreateOutputFile(const std::string& path, int32_t containerKind) override;
     void AppendVideoFrame(const FrameData& frame) override;
     void AppendAudioBlock(const AudioBlock& block) override;
+    void DiscardOutputFile() override;
 
     double FramePeriod() const { return numberOfFrames > 0 ? double(videoDuration) / numberOfFrames : 40.0; }
 

@@ -75,5 +75,8 @@ void FfmpegMediaFile::SetMpegAudioParameters(int32_t audioBitRate, int32_t sampl
 void FfmpegMediaFile::CreateOutputFile(const std::string& path, int32_t containerKind) { return Writer().CreateOutputFile(path, containerKind); }
 void FfmpegMediaFile::AppendVideoFrame(const FrameData& frame) { return Writer().AppendVideoFrame(frame); }
 void FfmpegMediaFile::AppendAudioBlock(const AudioBlock& block) { return Writer().AppendAudioBlock(block); }
+void FfmpegMediaFile::DiscardOutputFile() {
+    if (writer_) writer_->DiscardOutputFile();
+}
 
 }  // namespace trimora

@@ -59,6 +59,7 @@ public:
     void CreateOutputFile(const std::string& path, int32_t containerKind) override;
     void AppendVideoFrame(const FrameData& frame) override;
     void AppendAudioBlock(const AudioBlock& block) override;
+    void DiscardOutputFile() override;
 
 private:
     FfmpegReader& Reader();

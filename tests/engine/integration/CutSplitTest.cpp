@@ -1,6 +1,10 @@
 // Cut and split through the window on the real engine, read back with FFmpeg: the stamped frames
 // each output holds, its container and codecs, its length and the place of the sound's clicks.
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
@@ -396,6 +400,118 @@ TEST_F(RealCutSplitTest, AnInputThatShrinksDuringTheJobEndsWithTheFailureNotTheS
         EXPECT_TRUE(messages[0].contains(input)) << messages[0].toStdString();
         EXPECT_TRUE(w.cmdCut->isEnabled());
     }
+}
+
+QByteArray Checksum(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// Names that FFmpeg would read as addresses are plain files in the current folder (the
+// program's); spellings, links and hard links of the input are refused before anything is
+// written. The input stays as it was.
+TEST_F(RealCutSplitTest, OutputNamesAreFilesAndNeverTheInput) {
+    const QString folder = programFolder;  // the current folder once the window is loaded
+    const QString input = folder + "/in.avi";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(Clip()), input));
+    const QByteArray before = Checksum(input);
+    std::filesystem::create_hard_link(input.toStdString(), (folder + "/hard.avi").toStdString());
+    ASSERT_TRUE(QFile::link(input, folder + "/soft.avi"));
+    QDir().mkpath(folder + "/file:" + folder);
+    QDir().mkpath(folder + "/http:/localhost");
+    frmMain& w = OpenClip(input.toStdString());
+    ASSERT_EQ(QDir::currentPath(), folder);
+
+    // A written name is the file of that name in the current folder, holding the cut.
+    const QString written[] = {"file:in.avi", "file:" + input, "pipe:1", "take:2.avi", "http://localhost/x.avi"};
+    const QString refused[] = {"../program/in.avi", folder + "//in.avi", "hard.avi", "soft.avi"};
+    for (const QString& name : written) {
+        platform.messages.clear();
+        Cut(5, 15, name);
+        EXPECT_EQ(platform.MessageTexts(), QStringList{Message(19)}) << name.toStdString();
+        EXPECT_EQ(DecodeStamps((folder + "/" + name).toStdString()), Range(5, 15)) << name.toStdString();
+    }
+    for (const QString& name : refused) {
+        platform.messages.clear();
+        Cut(5, 15, name);
+        ASSERT_EQ(platform.messages.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(platform.messages[0].first.contains("is the input file")) << name.toStdString();
+    }
+    // Both outputs of a split.
+    platform.messages.clear();
+    SetMarks(40, 10);
+    w.EdOutFile->setText("pipe:2");
+    w.EdOutFile2->setText("take:3.avi");
+    w.cmdSplit->click();
+    EXPECT_EQ(platform.MessageTexts(), QStringList{Message(20)});
+    EXPECT_EQ(DecodeStamps((folder + "/pipe:2").toStdString()), Range(1, 39));
+    EXPECT_EQ(DecodeStamps((folder + "/take:3.avi").toStdString()), Range(40, 75));
+    const std::pair<QString, QString> refusedSplits[] = {{"file:part1.avi", "hard.avi"}, {"soft.avi", "x.avi"}};
+    for (const auto& [first, second] : refusedSplits) {
+        platform.messages.clear();
+        w.EdOutFile->setText(first);
+        w.EdOutFile2->setText(second);
+        w.cmdSplit->click();
+        ASSERT_EQ(platform.messages.size(), 1u) << second.toStdString();
+        EXPECT_TRUE(platform.messages[0].first.contains("is the input file"));
+    }
+    EXPECT_FALSE(QFile::exists(folder + "/file:part1.avi"));
+    EXPECT_FALSE(QFile::exists(folder + "/x.avi"));
+    EXPECT_EQ(Checksum(input), before);
+}
+
+// A replaced file stays until the job ends: a cancelled job's output takes its place, a failed
+// job (a disk that fills up, made with a file size limit; a folder removed while the job runs)
+// leaves it as it was and nothing else behind, and never reports success.
+TEST_F(RealCutSplitTest, AnExistingOutputIsReplacedOnlyByAFinishedOrCancelledJob) {
+    OpenClip(Clip());
+    const QString folder = Folder("replace");
+    const QString output = folder + "/out.avi";
+    const QByteArray old(4000, 'o');
+    auto writeOld = [&] {
+        QFile file(output);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    };
+    auto entries = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System); };
+
+    writeOld();
+    platform.overwriteAnswers = {true};
+    AtFrame(30, [this] { window->cmdCancel->click(); });
+    Cut(10, 70, output);
+    ASSERT_EQ(platform.MessageTexts(), QStringList{Message(21)});
+    const std::vector<int> stamps = DecodeStamps(output.toStdString());
+    ASSERT_GE(stamps.size(), 21u);
+    EXPECT_EQ(stamps, Range(10, stamps.back()));
+    EXPECT_EQ(entries(), QStringList{"out.avi"});
+
+    writeOld();
+    platform.messages.clear();
+    platform.overwriteAnswers = {true};
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto* previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Cut(10, 70, output);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(platform.messages[0].first.startsWith(Message(1) + " ")) << platform.messages[0].first.toStdString();
+    QFile kept(output);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), old);
+    EXPECT_EQ(entries(), QStringList{"out.avi"});
+
+    const QString vanishing = Folder("vanishing");
+    platform.messages.clear();
+    AtFrame(20, [&] { QDir(vanishing).removeRecursively(); });
+    Cut(10, 70, vanishing + "/cut.avi");
+    ASSERT_EQ(platform.messages.size(), 1u);
+    EXPECT_TRUE(platform.messages[0].first.startsWith(Message(1) + " ")) << platform.messages[0].first.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(vanishing));
 }
 
 }  // namespace

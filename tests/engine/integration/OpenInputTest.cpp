@@ -1,5 +1,8 @@
 // Opening real files through the window on the real engine: the preview shows the stamped frame
 // each mark names, and bad inputs are refused with a clear message while the window stays usable.
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -191,6 +194,40 @@ TEST_F(RealOpenInputTest, FailedOpenReturnsToThePreviousInput) {
     EXPECT_EQ(w.txtFile->text(), good);
     EXPECT_EQ(w.SliderTimePosition1->Value(), 1);
     EXPECT_EQ(ShownStamp(), 1);
+}
+
+// Only media containers open: an HLS playlist or a concat script, whatever its name, is refused
+// before it reads the files it names (the existing one is watched for any opening).
+TEST_F(RealOpenInputTest, PlaylistsAndConcatScriptsAreRefusedWithoutReadingWhatTheyName) {
+    frmMain& w = Load();
+    const QString folder = Folder("lists");
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(StampedClip()), folder + "/named.avi"));
+    const int watcher = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(inotify_add_watch(watcher, (folder + "/named.avi").toUtf8().constData(), IN_OPEN | IN_ACCESS), 0);
+    for (const QString target : {"named.avi", "missing.avi"}) {
+        const std::pair<QString, QString> files[] = {
+            {"playlist.avi", "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXTINF:1.2,\n" + target +
+                                 "\n#EXT-X-ENDLIST\n"},
+            {"concat.avi", "ffconcat version 1.0\nfile '" + target + "'\n"},
+        };
+        for (const auto& [name, text] : files) {
+            SCOPED_TRACE((name + " naming " + target).toStdString());
+            QFile file(folder + "/" + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(text.toUtf8());
+            file.close();
+            platform.messages.clear();
+            w.OpenInputFile(folder + "/" + name);
+            ASSERT_EQ(platform.messages.size(), 1u);
+            EXPECT_EQ(platform.messages[0].second, MessageIcon::Critical);
+            EXPECT_TRUE(platform.messages[0].first.contains(folder + "/" + name)) << platform.messages[0].first.toStdString();
+            EXPECT_FALSE(w.FileLoaded);
+        }
+    }
+    char events[4096];
+    EXPECT_LT(read(watcher, events, sizeof events), 0) << "the named file was opened";
+    close(watcher);
 }
 
 }  // namespace

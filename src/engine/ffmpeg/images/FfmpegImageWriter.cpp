@@ -1,6 +1,7 @@
 #include "engine/ffmpeg/images/FfmpegImageWriter.h"
 
-#include "engine/ffmpeg/images/AtomicFile.h"
+#include "engine/AtomicFile.h"
+#include "engine/EngineError.h"
 #include "engine/ffmpeg/images/ImageEncoder.h"
 #include "engine/ffmpeg/images/Metafile.h"
 
@@ -8,7 +9,10 @@ namespace trimora {
 
 namespace {
 
-void Save(const std::string& path, const std::vector<uint8_t>& bytes) { WriteFileAtomically(path, bytes); }
+void Save(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (const std::string failure = SaveFileAtomically(path, bytes); !failure.empty())
+        throw EngineError("The picture could not be saved to \"" + path + "\": " + failure + ".");
+}
 
 void CheckName(const std::string& path) {
     if (path.empty()) throw EngineError("The picture could not be saved: no file name was given.");

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
 extern "C" {
+#include <libavutil/avstring.h>
 #include <libavutil/imgutils.h>
 }
 
@@ -39,14 +41,50 @@ constexpr size_t kRecentFrames = 4;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
+// The demuxers of real media containers: the Open dialog's types and the common video files.
+// Playlists, concat scripts, image sequences and whatever else reads other files or the
+// network are not among them.
+constexpr const char* kDemuxers = "avi,mpeg,mpegts,mpegvideo,m4v,h264,hevc,asf,mov,matroska,flv,ogg,dv,nut,mxf,rm";
+
+// What the file's first bytes look like to FFmpeg, for telling the user why it is refused.
+std::string ProbedFormatName(const std::string& path) {
+    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return {};
+    const size_t size = std::fread(head.data(), 1, 4096, file);
+    std::fclose(file);
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = head.data();
+    probe.buf_size = static_cast<int>(size);
+    const AVInputFormat* format = av_probe_input_format(&probe, 1);
+    if (!format) return {};
+    return format->long_name ? format->long_name : format->name;
+}
+
+[[noreturn]] void RefuseFormat(const std::string& path, const std::string& formatName) {
+    throw EngineError("The file " + Quoted(path) + " is not a video in a container this program reads" +
+                      (formatName.empty() ? std::string(".") : " (it looks like " + formatName + ")."));
+}
+
 ff::InputContextPtr OpenInput(const std::string& path) {
     // The file protocol takes the rest literally: no colon in a name is read as a protocol.
     const std::string url = "file:" + path;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", kDemuxers, 0);
     AVFormatContext* raw = nullptr;
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, nullptr);
-    if (opened < 0)
+    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        // A demuxer outside the list is refused before it reads anything beyond the probe.
+        const std::string probed = ProbedFormatName(path);
+        if (opened == AVERROR(EINVAL) && !probed.empty()) RefuseFormat(path, probed);
         throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(opened));
+    }
     ff::InputContextPtr input(raw);
+    if (!av_match_list(raw->iformat->name, kDemuxers, ','))
+        RefuseFormat(path, raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name);
     const int probed = avformat_find_stream_info(raw, nullptr);
     if (probed < 0)
         throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(probed));

@@ -9,6 +9,7 @@
 #include "engine/ffmpeg/writer/CodecSettingsDialog.h"
 #include "engine/ffmpeg/writer/EncodingPipeline.h"
 #include "engine/ffmpeg/writer/OutputSession.h"
+#include "engine/ffmpeg/writer/StagedOutputFile.h"
 #include "engine/ffmpeg/writer/WindowsMediaProfiles.h"
 
 namespace trimora {
@@ -163,10 +164,14 @@ void FfmpegWriter::SetMpegAudioParameters(int32_t audioBitRate, int32_t sampleRa
 void FfmpegWriter::CreateOutputFile(const std::string& path, int32_t containerKind) {
     Close();
     const OutputPlan plan = BuildOutputPlan(settings_, containerKind);
-    auto session = std::make_unique<OutputSession>(plan, path);
+    // Written under a temporary name beside the target; a file of the target's name is only
+    // replaced by a finished output.
+    auto file = std::make_unique<StagedOutputFile>(path);
+    auto session = std::make_unique<OutputSession>(plan, path, file->TemporaryPath());
     openHasVideo_ = session->HasVideo();
     openHasAudio_ = session->HasAudio();
     pipeline_ = std::make_unique<EncodingPipeline>(std::move(session));
+    file_ = std::move(file);
 }
 
 bool FfmpegWriter::IsOpen() const { return pipeline_ != nullptr; }
@@ -195,9 +200,24 @@ void FfmpegWriter::AppendAudioBlock(const AudioBlock& block) {
 
 void FfmpegWriter::Close() {
     if (!pipeline_) return;
+    const std::unique_ptr<StagedOutputFile> file = std::move(file_);
     const std::unique_ptr<EncodingPipeline> pipeline = std::move(pipeline_);
     openHasVideo_ = openHasAudio_ = false;
-    pipeline->Finish();
+    pipeline->Finish();  // on failure, `file` removes what was written
+    file->Keep();
+}
+
+void FfmpegWriter::DiscardOutputFile() {
+    if (!pipeline_) return;
+    const std::unique_ptr<StagedOutputFile> file = std::move(file_);
+    const std::unique_ptr<EncodingPipeline> pipeline = std::move(pipeline_);
+    openHasVideo_ = openHasAudio_ = false;
+    try {
+        pipeline->Finish();
+    } catch (...) {
+        // The file is going anyway.
+    }
+    file->Discard();
 }
 
 }  // namespace trimora

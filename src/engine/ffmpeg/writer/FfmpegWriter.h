@@ -18,11 +18,12 @@ namespace trimora {
 
 class CodecSettingsDialog;
 class EncodingPipeline;
+class StagedOutputFile;
 
 class FfmpegWriter {
 public:
     FfmpegWriter();
-    ~FfmpegWriter();  // finishes an open file quietly
+    ~FfmpegWriter();  // finishes and keeps an open file quietly
     FfmpegWriter(const FfmpegWriter&) = delete;
     FfmpegWriter& operator=(const FfmpegWriter&) = delete;
 
@@ -51,9 +52,13 @@ public:
     void CreateOutputFile(const std::string& path, int32_t containerKind);
     void AppendVideoFrame(const FrameData& frame);
     void AppendAudioBlock(const AudioBlock& block);
-    // Finishes the open file so that it plays and holds everything appended. Quiet when nothing
-    // is open. A failure is thrown after everything has been released.
+    // Finishes the open file so that it plays and holds everything appended, and gives it its
+    // name. Quiet when nothing is open. A failure is thrown after everything has been released;
+    // the file is then removed and a file of its name stays as it was.
     void Close();
+    // Ends the open file without giving it its name: what was written is removed and a file of
+    // its name stays as it was. Quiet when nothing is open; never throws.
+    void DiscardOutputFile();
 
     // ---- for the window and for tests ----
     bool IsOpen() const;
@@ -70,6 +75,7 @@ private:
 
     WriterSettings settings_;
     DialogRunner dialogRunner_;
+    std::unique_ptr<StagedOutputFile> file_;  // declared first: removed after the pipeline lets go
     std::unique_ptr<EncodingPipeline> pipeline_;
     PicturePool pictures_;
     bool openHasVideo_ = false;

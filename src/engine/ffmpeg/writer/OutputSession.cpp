@@ -88,11 +88,14 @@ struct OutputSession::AudioStage {
     std::vector<uint8_t> carry;  // a trailing part of a sample frame, kept for the next block
 };
 
-OutputSession::OutputSession(const OutputPlan& plan, const std::string& path) : path_(path) {
-    if (path.empty()) throw EngineError("No name was given for the output file");
+OutputSession::OutputSession(const OutputPlan& plan, const std::string& name, const std::string& diskPath)
+    : path_(name) {
+    if (diskPath.empty()) throw EngineError("No name was given for the output file");
+    // The file protocol takes the rest literally: no colon in a name is read as a protocol.
+    const std::string url = "file:" + diskPath;
     muxer_ = std::make_unique<Muxer>();
     AVFormatContext* raw = nullptr;
-    ff::Check(avformat_alloc_output_context2(&raw, nullptr, plan.muxerName.c_str(), path.c_str()),
+    ff::Check(avformat_alloc_output_context2(&raw, nullptr, plan.muxerName.c_str(), url.c_str()),
               "Cannot prepare a " + plan.muxerName + " file");
     muxer_->context.reset(raw);
 
@@ -102,11 +105,11 @@ OutputSession::OutputSession(const OutputPlan& plan, const std::string& path) : 
 
     AVFormatContext* context = muxer_->context.get();
     if (!(context->oformat->flags & AVFMT_NOFILE)) {
-        const int opened = avio_open(&context->pb, path.c_str(), AVIO_FLAG_WRITE);
+        const int opened = avio_open(&context->pb, url.c_str(), AVIO_FLAG_WRITE);
         if (opened < 0)
-            throw EngineError("Cannot create the output file \"" + path + "\": " + ff::ErrorText(opened));
+            throw EngineError("Cannot create the output file \"" + path_ + "\": " + ff::ErrorText(opened));
     }
-    ff::Check(avformat_write_header(context, nullptr), "Cannot write the start of \"" + path + "\"");
+    ff::Check(avformat_write_header(context, nullptr), "Cannot write the start of \"" + path_ + "\"");
     muxer_->headerWritten = true;
 }
 

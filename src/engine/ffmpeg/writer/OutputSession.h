@@ -18,8 +18,9 @@ namespace trimora {
 
 class OutputSession {
 public:
-    // Opens the encoders, then the file, and writes the header. Throws EngineError.
-    OutputSession(const OutputPlan& plan, const std::string& path);
+    // Opens the encoders, then the file at `diskPath` (a plain path, opened through the file
+    // protocol only), and writes the header. Messages call the file `name`. Throws EngineError.
+    OutputSession(const OutputPlan& plan, const std::string& name, const std::string& diskPath);
     ~OutputSession();
     OutputSession(const OutputSession&) = delete;
     OutputSession& operator=(const OutputSession&) = delete;
