@@ -21,6 +21,11 @@ struct FrameHeader {
     int32_t sampleAspectNum = 0;   // 0 = unknown (square pixels assumed)
     int32_t sampleAspectDen = 1;
     int32_t timeMs = 0;            // presentation time of the frame, from the start of the input
+    // The frame's display interval on the input's time line in seconds, exact: the reader places
+    // the sound's samples by the same times, so a writer can end the sound with the last frame
+    // to the sample. Both 0 when not known (then timeMs and the frame rate tell).
+    double startSeconds = 0;
+    double endSeconds = 0;
     int32_t frameNumber = 0;       // counted from 1
     int32_t payloadSize = 0;       // bytes of plane data after the header
     // Which opening of which input the frame comes from, unique in the process (0: unknown).

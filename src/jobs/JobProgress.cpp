@@ -44,4 +44,16 @@ void CopyOneCycle(MediaFile& in, MediaFile& out, VideoView& preview, FrameData& 
     }
 }
 
+void CopySoundToThePicture(MediaFile& in, MediaFile& out, AudioBlock& audio, CopyState& state) {
+    // Both positions are rounded to whole milliseconds: only a sound position past the
+    // picture's is sure to have reached it.
+    while (!state.audioFinished && in.CurrentAudioPosition() <= in.CurrentVideoPosition()) {
+        in.ReadNextAudioBlock(kJobAudioBlockSize, audio);
+        if (audio.empty())
+            state.audioFinished = true;
+        else
+            out.AppendAudioBlock(audio);
+    }
+}
+
 }  // namespace trimora

@@ -23,6 +23,10 @@ struct CopyState {
 void CopyOneCycle(MediaFile& in, MediaFile& out, VideoView& preview, FrameData& frame, AudioBlock& audio,
                   CopyState& state);
 
+// Copies sound blocks until the sound has passed the end of the picture read last (the writer
+// leaves out what runs past the picture's end), so a file closed now holds all of its sound.
+void CopySoundToThePicture(MediaFile& in, MediaFile& out, AudioBlock& audio, CopyState& state);
+
 // done × 100 ÷ total, rounded to the nearest integer with halves to even. Results beyond the
 // 16-bit range saturate (the callers clamp to 0..100 anyway).
 int16_t Percentage(int64_t done, int64_t total);

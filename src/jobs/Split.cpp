@@ -53,6 +53,8 @@ void frmMain::cmdSplit_Click() {
             // The first file ends with the frame before the split frame: switch before the split
             // frame is read, and start the second file at it, so every frame lands in one file.
             if (part == 1 && in.CurrentFrameNumber() >= splitFrame - 1) {
+                // The first file's sound runs to the split frame, where the second's begins.
+                CopySoundToThePicture(in, *VideoFileOut, audio, copy);
                 VideoFileOut->Close();
                 in.SeekToFrame(splitFrame);
                 part = 2;

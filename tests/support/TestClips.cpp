@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStringList>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -510,6 +511,8 @@ ProbeInfo Probe(const std::string& path) {
             info.width = stream["width"].toInt();
             info.height = stream["height"].toInt();
             info.videoDuration = duration;
+            const QStringList rate = stream["r_frame_rate"].toString().split('/');
+            if (rate.size() == 2 && rate[1].toDouble() > 0) info.frameRate = rate[0].toDouble() / rate[1].toDouble();
         } else if (type == "audio" && info.audioCodec.empty()) {
             info.audioCodec = stream["codec_name"].toString().toStdString();
             info.sampleRate = stream["sample_rate"].toString().toInt();
@@ -553,6 +556,41 @@ std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate, int* 
     samples.resize(raw.size() / 2);
     std::memcpy(samples.data(), raw.data(), samples.size() * 2);
     return samples;
+}
+
+namespace {
+// Display times and durations of a stream's decoded frames, as ffprobe reports them.
+std::vector<std::pair<double, double>> FrameTimes(const std::string& path, const char* stream) {
+    std::string json;
+    RunCommand(std::string("ffprobe -v error -of json -select_streams ") + stream +
+                   " -show_entries frame=best_effort_timestamp_time,pkt_duration_time -show_frames " +
+                   ShellQuote(path) + " 2>/dev/null",
+               &json);
+    std::vector<std::pair<double, double>> times;
+    for (const auto& value : QJsonDocument::fromJson(QByteArray::fromStdString(json)).object()["frames"].toArray()) {
+        const QJsonObject frame = value.toObject();
+        if (!frame.contains("best_effort_timestamp_time")) continue;  // a frame the player cannot place
+        times.emplace_back(frame["best_effort_timestamp_time"].toString().toDouble(),
+                           frame["pkt_duration_time"].toString().toDouble());
+    }
+    return times;
+}
+}  // namespace
+
+SoundPlacement PlaceSound(const std::string& path) {
+    SoundPlacement placement;
+    const auto pictures = FrameTimes(path, "v:0");
+    const auto sound = FrameTimes(path, "a:0");
+    if (pictures.empty() || sound.empty()) return placement;
+    const double zero = pictures.front().first;
+    placement.pictureEnd = pictures.back().first + pictures.back().second - zero;
+    placement.start = sound.front().first - zero;
+    const std::vector<int16_t> decoded = DecodeAudio(path, &placement.sampleRate, &placement.channels);
+    if (placement.channels <= 0) return placement;
+    placement.samples = static_cast<int64_t>(decoded.size()) / placement.channels;
+    for (const double click : FindClicks(decoded, placement.channels, placement.sampleRate))
+        placement.clicks.push_back(placement.start + click);
+    return placement;
 }
 
 std::vector<double> FindClicks(const std::vector<int16_t>& interleaved, int channels, int sampleRate) {

@@ -89,6 +89,18 @@ std::vector<int16_t> DecodeAudio(const std::string& path, int* sampleRate = null
 // Times in seconds of the clicks in decoded sound (first sample of each click).
 std::vector<double> FindClicks(const std::vector<int16_t>& interleaved, int channels, int sampleRate);
 
+// A file's decoded sound placed against its pictures as a player places both, by their
+// timestamps. Times in seconds from the start of the first picture.
+struct SoundPlacement {
+    int sampleRate = 0, channels = 0;
+    double start = 0;             // the first decoded sample
+    int64_t samples = 0;          // decoded sample frames
+    std::vector<double> clicks;   // the first sample of each click
+    double pictureEnd = 0;        // the end of the last picture
+    double End() const { return sampleRate > 0 ? start + static_cast<double>(samples) / sampleRate : start; }
+};
+SoundPlacement PlaceSound(const std::string& path);
+
 struct ProbeInfo {
     std::string formatName;      // ffprobe's format_name, e.g. "avi", "mpeg", "asf"
     std::string videoCodec;      // codec_name of the first video stream, "" if none
@@ -96,6 +108,7 @@ struct ProbeInfo {
     int width = 0, height = 0;
     int sampleRate = 0, channels = 0;
     double videoDuration = 0;    // seconds
+    double frameRate = 0;        // the video stream's frame rate
     double audioDuration = 0;    // seconds
     int decodeErrors = 0;        // lines ffmpeg printed at error level while decoding everything
 };

@@ -491,6 +491,8 @@ void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t fram
     header.sampleAspectNum = aspect.num > 0 ? aspect.num : 0;
     header.sampleAspectDen = aspect.num > 0 && aspect.den > 0 ? aspect.den : 1;
     header.timeMs = index_.StartMs(frameNumber);
+    header.startSeconds = index_.StartSeconds(frameNumber);
+    header.endSeconds = index_.StartSeconds(frameNumber + 1);
     header.frameNumber = frameNumber;
     header.source = source_;
     PackFrameInto(out, header, picture.data, picture.linesize);

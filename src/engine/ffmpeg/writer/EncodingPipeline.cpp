@@ -16,13 +16,13 @@ EncodingPipeline::~EncodingPipeline() {
     }
 }
 
-void EncodingPipeline::PushVideo(ff::FramePtr picture, size_t bytes) {
-    Push(Item{Kind::Video, std::move(picture), {}, bytes});
+void EncodingPipeline::PushVideo(ff::FramePtr picture, PictureSpan span, size_t bytes) {
+    Push(Item{Kind::Video, std::move(picture), span, {}, bytes});
 }
 
 void EncodingPipeline::PushAudio(std::vector<uint8_t> block) {
     const size_t bytes = block.size();
-    Push(Item{Kind::Audio, nullptr, std::move(block), bytes});
+    Push(Item{Kind::Audio, nullptr, {}, std::move(block), bytes});
 }
 
 void EncodingPipeline::Push(Item item) {
@@ -61,7 +61,7 @@ void EncodingPipeline::Run() {
         if (failed) continue;  // after a failure the rest is dropped; the file ends where it broke
         try {
             if (item.kind == Kind::Video)
-                session_->AddVideo(std::move(item.picture));
+                session_->AddVideo(std::move(item.picture), item.span);
             else
                 session_->AddAudio(item.data);
         } catch (...) {

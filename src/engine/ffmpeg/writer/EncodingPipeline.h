@@ -26,7 +26,7 @@ public:
     EncodingPipeline& operator=(const EncodingPipeline&) = delete;
 
     // A picture as OutputSession::AddVideo takes it; `bytes` is what it holds, for the budget.
-    void PushVideo(ff::FramePtr picture, size_t bytes);
+    void PushVideo(ff::FramePtr picture, PictureSpan span, size_t bytes);
     void PushAudio(std::vector<uint8_t> block);
 
     // Waits for everything queued, then finishes the file. Throws the first failure not yet
@@ -41,6 +41,7 @@ private:
     struct Item {
         Kind kind = Kind::Stop;
         ff::FramePtr picture;       // video
+        PictureSpan span;           // video
         std::vector<uint8_t> data;  // audio
         size_t bytes = 0;
     };

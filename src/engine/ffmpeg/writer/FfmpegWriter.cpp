@@ -189,7 +189,8 @@ void FfmpegWriter::AppendVideoFrame(const FrameData& frame) {
     // picture costs no copy.
     ff::FramePtr picture = delivered::Find(view->header);
     if (!picture) picture = pictures_.Copy(*view);
-    pipeline_->PushVideo(std::move(picture), static_cast<size_t>(view->header.payloadSize));
+    const PictureSpan span{view->header.startSeconds, view->header.endSeconds};
+    pipeline_->PushVideo(std::move(picture), span, static_cast<size_t>(view->header.payloadSize));
 }
 
 void FfmpegWriter::AppendAudioBlock(const AudioBlock& block) {

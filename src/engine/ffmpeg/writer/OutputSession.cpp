@@ -65,13 +65,15 @@ struct OutputSession::VideoStage {
     // converted only once it turns out to be shown at all.
     ff::FramePtr pending;
     bool hasPending = false;
-    double pendingTimeMs = 0;
     ff::FramePtr converted;
-    std::optional<int64_t> firstTimeMs;
+    // The input time line, in seconds: where the first picture starts and the last one ends.
+    std::optional<double> firstStart;
+    double lastEnd = 0;
     int64_t nextSlot = 0;
 
-    double SlotTimeMs(int64_t slot) const {
-        return static_cast<double>(slot) * 1000.0 * plan.frameRate.den / plan.frameRate.num;
+    // The middle of an output frame's period, in seconds from the first picture's start.
+    double SlotMiddle(int64_t slot) const {
+        return (static_cast<double>(slot) + 0.5) * plan.frameRate.den / plan.frameRate.num;
     }
 };
 
@@ -84,8 +86,12 @@ struct OutputSession::AudioStage {
     int frameSize = 0;
     bool takesShortLastFrame = false;
     int64_t nextPts = 0;
+    int inputRate = 0;
     int inputChannels = 0;
-    std::vector<uint8_t> carry;  // a trailing part of a sample frame, kept for the next block
+    // Appended sound not yet converted: what lies past the last picture so far waits here until
+    // a picture covers it or the file ends (and then is left out).
+    std::vector<uint8_t> held;
+    int64_t released = 0;  // input sample frames converted so far
 };
 
 OutputSession::OutputSession(const OutputPlan& plan, const std::string& name, const std::string& diskPath)
@@ -173,6 +179,7 @@ void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputCha
     if (!codec) throw EngineError("The audio encoder \"" + plan.encoderName + "\" is not available");
     auto stage = std::make_unique<AudioStage>();
     stage->plan = plan;
+    stage->inputRate = inputRate;
     stage->inputChannels = inputChannels;
     stage->encoder.reset(avcodec_alloc_context3(codec));
     if (!stage->encoder) throw EngineError("Out of memory while preparing the audio encoder");
@@ -205,9 +212,9 @@ void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputCha
                                        std::to_string(inputChannels) + " channels");
     stage->fifo.reset(av_audio_fifo_alloc(c->sample_fmt, plan.channels, stage->frameSize * 4));
     if (!stage->fifo) throw EngineError("Out of memory while preparing the sound buffer");
-    // The Windows Media Audio decoder swallows the encoder's first frame of output; without a
-    // frame of silence in front, the sound would start that much early and lose its beginning.
-    // The encoder dates its packets back by the same amount, so the real sound keeps time 0.
+    // The Windows Media Audio decoder swallows the encoder's first frame of output: a frame of
+    // silence in front keeps the sound's beginning. The silence is dated before time 0, so the
+    // real sound keeps time 0 (the encoder's own dating back covers only its delay).
     if (c->initial_padding > 0 && (plan.encoderName == "wmav2" || plan.encoderName == "wmav1")) {
         ff::FramePtr silence = ff::MakeFrame();
         silence->format = c->sample_fmt;
@@ -217,6 +224,7 @@ void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputCha
         av_samples_set_silence(silence->data, 0, silence->nb_samples, plan.channels, c->sample_fmt);
         ff::Check(av_audio_fifo_write(stage->fifo.get(), reinterpret_cast<void**>(silence->data), silence->nb_samples),
                   "Out of memory for sound");
+        stage->nextPts = -silence->nb_samples;
     }
 
     stage->stream = avformat_new_stream(muxer_->context.get(), nullptr);
@@ -245,18 +253,22 @@ void OutputSession::Encode(AVCodecContext* encoder, AVStream* stream, const AVFr
 
 // ---- video ---------------------------------------------------------------------------------
 
-void OutputSession::AddVideo(ff::FramePtr picture) {
+void OutputSession::AddVideo(ff::FramePtr picture, PictureSpan span) {
     if (!video_ || finished_ || !picture) return;
     VideoStage& v = *video_;
-    if (!v.firstTimeMs) v.firstTimeMs = picture->pts;
-    const double timeMs = static_cast<double>(picture->pts - *v.firstTimeMs);
-    // Each output time shows the input picture nearest to it: the pending one owns every
-    // output time up to the middle between it and this one.
-    if (v.hasPending) EmitPendingFrameBefore((v.pendingTimeMs + timeMs) / 2);
+    if (span.endSeconds <= span.startSeconds) {
+        span.startSeconds = static_cast<double>(picture->pts) / 1000.0;
+        span.endSeconds = span.startSeconds + v.plan.inputFramePeriodMs / 1000.0;
+    }
+    if (!v.firstStart) v.firstStart = span.startSeconds;
+    // The pending picture is on screen until this one starts: it owns every output frame whose
+    // middle falls before that.
+    if (v.hasPending) EmitPendingFrameBefore(span.startSeconds - *v.firstStart);
     v.pending = std::move(picture);
     v.hasPending = true;
-    v.pendingTimeMs = timeMs;
+    v.lastEnd = std::max(v.lastEnd, span.endSeconds);
     v.converted.reset();
+    if (audio_) ReleaseSound(SoundLimit());
 }
 
 ff::FramePtr OutputSession::ConvertForEncoder(ff::FramePtr picture) {
@@ -287,9 +299,9 @@ ff::FramePtr OutputSession::ConvertForEncoder(ff::FramePtr picture) {
     return converted;
 }
 
-void OutputSession::EmitPendingFrameBefore(double limitMs) {
+void OutputSession::EmitPendingFrameBefore(double limitSeconds) {
     VideoStage& v = *video_;
-    while (v.SlotTimeMs(v.nextSlot) < limitMs) {
+    while (v.SlotMiddle(v.nextSlot) < limitSeconds) {
         if (!v.converted) {
             if (!v.pending) return;  // lost to a failed conversion: the file ends where it broke
             v.converted = ConvertForEncoder(std::move(v.pending));
@@ -316,33 +328,44 @@ void OutputSession::EmitPendingFrameBefore(double limitMs) {
 void OutputSession::AddAudio(const AudioBlock& block) {
     if (!audio_ || finished_ || block.empty()) return;
     AudioStage& a = *audio_;
+    a.held.insert(a.held.end(), block.begin(), block.end());
+    ReleaseSound(SoundLimit());
+}
+
+int64_t OutputSession::SoundLimit() const {
+    if (!video_) return INT64_MAX;
+    if (!video_->firstStart) return 0;
+    // The reader places sound by the same rounding, so a split's two files meet exactly.
+    const double rate = audio_->inputRate;
+    return std::llround(video_->lastEnd * rate) - std::llround(*video_->firstStart * rate);
+}
+
+void OutputSession::ReleaseSound(int64_t limit) {
+    AudioStage& a = *audio_;
     const size_t frameBytes = 2 * static_cast<size_t>(a.inputChannels);
-    const uint8_t* data = block.data();
-    size_t size = block.size();
-    if (!a.carry.empty()) {
-        a.carry.insert(a.carry.end(), block.begin(), block.end());
-        data = a.carry.data();
-        size = a.carry.size();
-    }
-    const int samples = static_cast<int>(size / frameBytes);
-    std::vector<uint8_t> rest(data + static_cast<size_t>(samples) * frameBytes, data + size);
-    if (samples > 0) {
-        const int capacity = swr_get_out_samples(a.resampler.get(), samples);
-        ff::FramePtr converted = ff::MakeFrame();
-        converted->format = a.encoder->sample_fmt;
-        converted->nb_samples = std::max(capacity, 1);
-        ff::Check(av_channel_layout_copy(&converted->ch_layout, &a.encoder->ch_layout), "Cannot convert the sound");
-        ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for sound");
-        const uint8_t* input[1] = {data};
-        const int produced = ff::Check(swr_convert(a.resampler.get(), converted->data, converted->nb_samples, input,
-                                                   samples),
-                                       "Cannot convert the sound");
-        if (produced > 0)
-            ff::Check(av_audio_fifo_write(a.fifo.get(), reinterpret_cast<void**>(converted->data), produced),
-                      "Out of memory for sound");
-    }
-    a.carry = std::move(rest);
+    const int64_t held = static_cast<int64_t>(a.held.size() / frameBytes);
+    const int64_t count = std::min(held, limit - a.released);
+    if (count <= 0) return;
+    ConvertSound(a.held.data(), static_cast<int>(count));
+    a.held.erase(a.held.begin(), a.held.begin() + static_cast<ptrdiff_t>(count * static_cast<int64_t>(frameBytes)));
+    a.released += count;
     EncodeAudioFromFifo(false);
+}
+
+void OutputSession::ConvertSound(const uint8_t* data, int samples) {
+    AudioStage& a = *audio_;
+    const int capacity = swr_get_out_samples(a.resampler.get(), samples);
+    ff::FramePtr converted = ff::MakeFrame();
+    converted->format = a.encoder->sample_fmt;
+    converted->nb_samples = std::max(capacity, 1);
+    ff::Check(av_channel_layout_copy(&converted->ch_layout, &a.encoder->ch_layout), "Cannot convert the sound");
+    ff::Check(av_frame_get_buffer(converted.get(), 0), "Out of memory for sound");
+    const uint8_t* input[1] = {data};
+    const int produced = ff::Check(
+        swr_convert(a.resampler.get(), converted->data, converted->nb_samples, input, samples), "Cannot convert the sound");
+    if (produced > 0)
+        ff::Check(av_audio_fifo_write(a.fifo.get(), reinterpret_cast<void**>(converted->data), produced),
+                  "Out of memory for sound");
 }
 
 void OutputSession::EncodeAudioFromFifo(bool final) {
@@ -383,8 +406,7 @@ void OutputSession::Finish() {
     if (video_) {
         step([this] {
             VideoStage& v = *video_;
-            // The last frame lasts as long as an input frame does.
-            if (v.hasPending) EmitPendingFrameBefore(v.pendingTimeMs + v.plan.inputFramePeriodMs / 2);
+            if (v.hasPending && v.firstStart) EmitPendingFrameBefore(v.lastEnd - *v.firstStart);
             v.hasPending = false;
         });
         step([this] { Encode(video_->encoder.get(), video_->stream, nullptr); });
@@ -392,6 +414,19 @@ void OutputSession::Finish() {
     if (audio_) {
         step([this] {
             AudioStage& a = *audio_;
+            const bool pictures = video_ && video_->firstStart;
+            const int64_t limit = pictures ? SoundLimit() : INT64_MAX;
+            ReleaseSound(limit);
+            // A shortfall this small is the job's end test in whole milliseconds, or the input's
+            // last sound frame ending a little before its last picture: silence fills it. Sound
+            // that really ends earlier stays as it is.
+            const int64_t shortfall = pictures ? limit - a.released : 0;
+            if (shortfall > 0 && shortfall <= a.inputRate / 10) {
+                const std::vector<uint8_t> silence(static_cast<size_t>(shortfall) * 2 * a.inputChannels, 0);
+                ConvertSound(silence.data(), static_cast<int>(shortfall));
+                a.released += shortfall;
+            }
+            a.held.clear();
             const int remaining = swr_get_out_samples(a.resampler.get(), 0);
             if (remaining > 0) {
                 ff::FramePtr tail = ff::MakeFrame();

@@ -16,6 +16,13 @@ extern "C" {
 
 namespace trimora {
 
+// Where an appended picture lies on the input's time line, in seconds; end <= start when not
+// known (the picture's pts in milliseconds and the input frame rate tell then).
+struct PictureSpan {
+    double startSeconds = 0;
+    double endSeconds = 0;
+};
+
 class OutputSession {
 public:
     // Opens the encoders, then the file at `diskPath` (a plain path, opened through the file
@@ -30,10 +37,13 @@ public:
 
     // A picture whose pts is its time in milliseconds: the first picture added is time 0 and
     // output frames are repeated or left out so that each output frame shows the input picture
-    // nearest to its own time. A picture in the encoder's format and size goes to the encoder
-    // as it is, without a copy.
-    void AddVideo(ff::FramePtr picture);
-    // Interleaved s16 at the plan's input rate and channels; the first block starts at time 0.
+    // on screen at the middle of its period; every picture keeps its whole duration, so the
+    // file holds round(duration x output rate) frames. A picture in the encoder's format and
+    // size goes to the encoder as it is, without a copy.
+    void AddVideo(ff::FramePtr picture, PictureSpan span = {});
+    // Interleaved s16 at the plan's input rate and channels; the first block starts with the
+    // first picture. With pictures in the file the sound ends with the last one, to the sample:
+    // what runs past it is left out, a short shortfall is filled with silence.
     void AddAudio(const AudioBlock& block);
 
     // Drains the encoders, writes the trailer and closes the file; the file is finished as far
@@ -50,10 +60,14 @@ private:
     void OpenAudio(const AudioPlan& plan, int inputRate, int inputChannels);
     void WritePacket(AVPacket* packet, AVStream* stream, AVRational encoderTimeBase);
     void Encode(AVCodecContext* encoder, AVStream* stream, const AVFrame* frame);
-    void EmitPendingFrameBefore(double limitMs);
+    void EmitPendingFrameBefore(double limitSeconds);
     // The picture itself when the encoder takes it as it is, else a converted copy.
     ff::FramePtr ConvertForEncoder(ff::FramePtr picture);
     void EncodeAudioFromFifo(bool final);
+    // Input sample frames the sound may hold: up to the end of the last picture so far.
+    int64_t SoundLimit() const;
+    void ReleaseSound(int64_t limit);
+    void ConvertSound(const uint8_t* interleaved, int sampleFrames);
 
     std::string path_;
     struct Muxer;
