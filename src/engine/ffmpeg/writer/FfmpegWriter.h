@@ -12,7 +12,6 @@
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/writer/CodecSettings.h"
 #include "engine/ffmpeg/writer/OutputPlan.h"
-#include "engine/ffmpeg/writer/PicturePool.h"
 
 namespace trimora {
 
@@ -71,7 +70,6 @@ private:
     WriterSettings settings_;
     DialogRunner dialogRunner_;
     std::unique_ptr<EncodingPipeline> pipeline_;
-    PicturePool pictures_;
     bool openHasVideo_ = false;
     bool openHasAudio_ = false;
 };
