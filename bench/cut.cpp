@@ -97,6 +97,7 @@ double RunEngineOnly(const std::string& clip, const QString& programFolder, cons
     const double threadBefore = ThreadCpuSeconds();
     clock.start();
     window.PrepareOutputFile(output);
+    in.DecodeInBackground(true);  // as the job does
     in.SeekToFrame(kFirstFrame);
     FrameData frame;
     AudioBlock audio;

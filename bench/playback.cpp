@@ -96,7 +96,7 @@ Result Play(const std::string& clip, const QString& programFolder, int seconds) 
     double lastSoundMs = 0, lastClockMs = 0;
     // Runs right after each Timer1 tick of the window.
     QObject::connect(window.Timer1, &QTimer::timeout, &window, [&] {
-        const auto frame = UnpackFrame(window.FrameData_);
+        const auto frame = ViewFrame(window.FrameData_);
         if (!frame || frame->header.frameNumber == lastNumber) return;
         if (lastNumber > 0 && frame->header.frameNumber > lastNumber + 1) {
             result.framesDropped += frame->header.frameNumber - lastNumber - 1;

@@ -156,7 +156,7 @@ void frmMain::closeEvent(QCloseEvent* event) {
 void frmMain::cmdExit_Click() { close(); }
 
 void frmMain::Form_Paint() {
-    if (FileLoaded && FrameData_.size() > 1) VideoView1->ShowFrame(FrameData_);
+    if (FileLoaded && !FrameData_.empty()) VideoView1->ShowFrame(FrameData_);
 }
 
 }  // namespace trimora

@@ -146,7 +146,7 @@ public:
     // ---- shared state -------------------------------------------------------------------------
     bool FileLoaded = false;
     QString PrevOpenedFile;
-    FrameData FrameData_;  // "FrameData": the frame last read for the preview
+    FrameData FrameData_;  // "FrameData": the frame last read for the preview (shares its picture)
     bool UpdatingSliders = false;
     bool MoveShape = false;
     int16_t MoveShapeXOld = 0;

@@ -1,18 +1,15 @@
 #pragma once
-// Layout of FrameData: a fixed header followed by the picture planes exactly as the decoder
-// produced them, packed without padding between rows (av_image_copy_to_buffer with alignment
-// 1), then kFrameTailPadding spare bytes.
-// The reader fills it; the preview, the writer and the still-picture writer read it.
+// Reading a FrameData (see MediaTypes.h): its header and its planes, straight from the picture
+// it holds; and making one from a picture or from planes.
 #include <cstdint>
 #include <optional>
 
+#include "engine/FfmpegUtil.h"
 #include "engine/MediaTypes.h"
 
 namespace trimora {
 
 struct FrameHeader {
-    static constexpr uint32_t kMagic = 0x464d5254;  // "TRMF"
-    uint32_t magic = kMagic;
     int32_t width = 0;
     int32_t height = 0;
     int32_t pixelFormat = -1;      // AVPixelFormat
@@ -27,10 +24,8 @@ struct FrameHeader {
     double startSeconds = 0;
     double endSeconds = 0;
     int32_t frameNumber = 0;       // counted from 1
-    int32_t payloadSize = 0;       // bytes of plane data after the header
     // Which opening of which input the frame comes from, unique in the process (0: unknown).
-    // Two frames with the same source and frame number hold the same picture, which spares
-    // comparing their bytes.
+    // Two frames with the same source and frame number hold the same picture.
     uint32_t source = 0;
 };
 
@@ -41,29 +36,25 @@ uint32_t NewFrameSource();
 // them the same picture); false when either source is unknown.
 bool SameSourceFrame(const FrameHeader& a, const FrameHeader& b);
 
-// True when `a` and `b` are certainly the same frame: the same numbered frame of the same
-// source, or equal bytes.
-bool SameFrame(const FrameData& a, const FrameData& b);
-
-// Bytes after the planes of a packed frame: swscale's vector code reads a little past the end
-// of the last row of a plane it converts.
-constexpr size_t kFrameTailPadding = 64;
-
-// Wraps planes into a FrameData. `planes`/`linesizes` as in AVFrame.
-FrameData PackFrame(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]);
-// The same into `out`, reusing its storage: a buffer that held a frame of the same size takes the
-// next one without a new allocation. `out` is emptied when the layout has no size.
-void PackFrameInto(FrameData& out, const FrameHeader& header, const uint8_t* const planes[4],
-                   const int linesizes[4]);
-
-// A view of a FrameData: the header and the plane pointers into the vector's storage.
+// The header and the planes of a frame's picture.
 struct FrameView {
     FrameHeader header;
     const uint8_t* planes[4] = {nullptr, nullptr, nullptr, nullptr};
     int linesizes[4] = {0, 0, 0, 0};
 };
 
-// Returns nothing when the data is empty or not a frame of this layout.
-std::optional<FrameView> UnpackFrame(const FrameData& data);
+// Nothing when the frame is empty or its picture has no size or no known pixel format.
+std::optional<FrameView> ViewFrame(const FrameData& frame);
+
+// A frame holding `picture` itself (no copy). Empty when `picture` is null or holds no data.
+FrameData WrapPicture(ff::FramePtr picture, int32_t timeMs, int32_t frameNumber, uint32_t source);
+
+// A frame with a new picture holding a copy of `planes` (laid out as in AVFrame), described by
+// `header`: for frames that no decoder made. Empty when the layout has no size.
+FrameData FrameFromPlanes(const FrameHeader& header, const uint8_t* const planes[4], const int linesizes[4]);
+
+// A new reference to the frame's picture whose pts is the frame's time in milliseconds.
+// Throws EngineError when the frame is empty or out of memory.
+ff::FramePtr ReferencePicture(const FrameData& frame);
 
 }  // namespace trimora

@@ -43,6 +43,8 @@ void TakeWindowForJob(frmMain& window) {
     window.cmdCancel->setEnabled(true);
     window.LockForJob(true);
     window.JobRunning = true;
+    // The encoder's threads set the pace of a job: the input is decoded in the moments they leave.
+    window.VideoFileIn1->DecodeInBackground(true);
 }
 
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {
@@ -53,6 +55,9 @@ void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {
     });
     outcome.Step([&] {
         if (locked) window.LockForJob(false);
+    });
+    outcome.Step([&] {
+        if (locked) window.VideoFileIn1->DecodeInBackground(false);
     });
     window.JobRunning = false;
 }

@@ -46,11 +46,12 @@ void EndOutput(frmMain& window, JobOutcome& outcome);
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage);
 
 // Takes the window for a job: Cut and Split off, Cancel on, whatever would move or close the
-// reader or change the output locked; the job is running.
+// reader or change the output locked; the job is running, its input decoded in the background.
 void TakeWindowForJob(frmMain& window);
 
 // Gives the window back after a job: Cut and Split on, Cancel off, the controls the job locked
-// (when it got as far as locking them) as they were; the job is no longer running.
+// and the input's decoding (when it got as far as taking them) as they were; the job is no
+// longer running.
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked);
 
 // Closes the window if the user asked for it while the job ran.

@@ -49,6 +49,14 @@ TEST_F(CutTest, ReversedMarksCutFromLowerToHigherWhileTheLowerSliderTravels) {
     EXPECT_LT(seek, firstAppend);
     EXPECT_LT(lastAppend, close);
     EXPECT_EQ(log.IndexOf("in.SeekToFrame(200)", seek + 1), log.IndexOf("in.SeekToFrame(200)", close));
+    // The input is decoded in the background for the job's frames only (the writer's encoder
+    // comes first), and in the foreground again once the file is closed.
+    const long background = log.IndexOf("in.DecodeInBackground(true)");
+    ASSERT_GE(background, 0);
+    EXPECT_LT(background, firstAppend);
+    EXPECT_GT(log.IndexOf("in.DecodeInBackground(false)"), close);
+    EXPECT_EQ(log.Count("in.DecodeInBackground"), 2);
+    EXPECT_FALSE(reader().decodingInBackground);
     // Moving slider 2 back showed its mark's frame again, and the window holds that frame.
     EXPECT_EQ(FrameNumberOf(window->FrameData_), 200);
     EXPECT_EQ(engine.view->shown.back(), 200);

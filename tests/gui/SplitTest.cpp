@@ -193,6 +193,8 @@ TEST_F(SplitTest, ASecondFileThatCannotBeCreatedEndsWithMessage1) {
     EXPECT_EQ(engine.log.IndexOf("out.AppendVideoFrame(50)"), -1);
     EXPECT_TRUE(window->cmdSplit->isEnabled());
     EXPECT_FALSE(window->JobRunning);
+    EXPECT_FALSE(reader().decodingInBackground);
+    EXPECT_GT(engine.log.IndexOf("in.DecodeInBackground(false)"), engine.log.IndexOf("in.DecodeInBackground(true)"));
 }
 
 }  // namespace

@@ -52,13 +52,10 @@ FrameData FakeFrame(int number, int timeMs) {
     const uint8_t pixels[4] = {16, 16, 16, 16};
     const uint8_t* planes[4] = {pixels, nullptr, nullptr, nullptr};
     const int lines[4] = {2, 0, 0, 0};
-    return PackFrame(header, planes, lines);
+    return FrameFromPlanes(header, planes, lines);
 }
 
-int FrameNumberOf(const FrameData& frame) {
-    const auto view = UnpackFrame(frame);
-    return view ? view->header.frameNumber : -1;
-}
+int FrameNumberOf(const FrameData& frame) { return frame.empty() ? -1 : frame.FrameNumber(); }
 
 FakeMediaFile::FakeMediaFile(std::string r, CallLog& log, FailureScript& failures)
     : role(std::move(r)), log_(log), failures_(failures) {}
@@ -143,6 +140,10 @@ void FakeMediaFile::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) {
     block.assign(static_cast<size_t>(delivered) * channels * 2, 0);
 }
 void FakeMediaFile::DropNotification(int32_t count) { Call("DropNotification", Args(count)); }
+void FakeMediaFile::DecodeInBackground(bool on) {
+    Call("DecodeInBackground", on ? "true" : "false");
+    decodingInBackground = on;
+}
 
 int32_t FakeMediaFile::AviCodecCount() { Call("AviCodecCount"); return static_cast<int32_t>(codecNames.size()); }
 void FakeMediaFile::SelectAviCodec(int16_t number) {

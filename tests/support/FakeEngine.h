@@ -51,6 +51,7 @@ public:
     int32_t currentFrame = 0;
     double audioPositionMs = 0;
     bool deliverNoFrames = false;  // every ReadNextVideoFrame returns nothing
+    bool decodingInBackground = false;
     // Writer lists.
     std::vector<std::string> codecNames = {"Codec 1", "Codec 2", "Codec 3"};
     std::vector<std::string> profileNames = {"Profile 1", "Profile 2", "Profile 3"};
@@ -84,6 +85,7 @@ public:
     void ReadNextVideoFrame(FrameData& frame) override;
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) override;
     void DropNotification(int32_t count) override;
+    void DecodeInBackground(bool on) override;
 
     int32_t AviCodecCount() override;
     void SelectAviCodec(int16_t number) override;
@@ -119,7 +121,7 @@ private:
     FailureScript& failures_;
 };
 
-// A tiny frame in the reader's layout whose header carries `number`.
+// A tiny frame whose header carries `number`.
 FrameData FakeFrame(int number, int timeMs);
 int FrameNumberOf(const FrameData& frame);
 

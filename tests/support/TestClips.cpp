@@ -429,7 +429,7 @@ int ReadStamp(const uint8_t* luma, int linesize, int width, int height) {
 }
 
 int ReadStamp(const FrameData& frame) {
-    const auto view = UnpackFrame(frame);
+    const auto view = ViewFrame(frame);
     if (!view) return -1;
     const FrameHeader& h = view->header;
     const auto format = static_cast<AVPixelFormat>(h.pixelFormat);
@@ -459,7 +459,7 @@ FrameData MakeStampedFrame(int width, int height, int number, int timeMs, int pi
     const auto target = pixelFormat < 0 ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(pixelFormat);
     if (target == AV_PIX_FMT_YUV420P) {
         header.pixelFormat = AV_PIX_FMT_YUV420P;
-        return PackFrame(header, planes, lines);
+        return FrameFromPlanes(header, planes, lines);
     }
     uint8_t* converted[4] = {};
     int convertedLines[4] = {};
@@ -470,9 +470,27 @@ FrameData MakeStampedFrame(int width, int height, int number, int timeMs, int pi
     sws_freeContext(sws);
     header.pixelFormat = target;
     const uint8_t* constPlanes[4] = {converted[0], converted[1], converted[2], converted[3]};
-    FrameData data = PackFrame(header, constPlanes, convertedLines);
+    FrameData data = FrameFromPlanes(header, constPlanes, convertedLines);
     av_freep(&converted[0]);
     return data;
+}
+
+FrameData WithHeader(const FrameData& frame, const std::function<void(FrameHeader&)>& change) {
+    const auto view = ViewFrame(frame);
+    if (!view) return {};
+    FrameHeader header = view->header;
+    change(header);
+    return FrameFromPlanes(header, view->planes, view->linesizes);
+}
+
+FrameData UnreadableFrame() {
+    ff::FramePtr picture = ff::MakeFrame();
+    picture->format = AV_PIX_FMT_GRAY8;
+    picture->width = 64;
+    picture->height = 48;
+    if (av_frame_get_buffer(picture.get(), 0) < 0) return {};
+    picture->format = AV_PIX_FMT_NB + 100;
+    return WrapPicture(std::move(picture), 0, 1, 0);
 }
 
 int16_t PatternSample(int64_t index, int channel, int sampleRate) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/FrameBuffer.h"
 #include "engine/MediaTypes.h"
 
 namespace trimora::test {
@@ -65,13 +66,17 @@ std::string TempPath(const std::string& suffix);
 // blocks cannot be read as a stamp.
 void DrawStamp(uint8_t* luma, int linesize, int width, int height, int number);
 int ReadStamp(const uint8_t* luma, int linesize, int width, int height);
-// Reads the stamp from a frame as the reader delivers it (FrameData layout, any YUV or gray format).
+// Reads the stamp from a frame's picture (any YUV or gray format).
 int ReadStamp(const FrameData& frame);
 
-// A frame in the reader's FrameData layout (see engine/FrameBuffer.h) carrying the stamp of
-// `number`, for feeding the writer or the picture writer without a reader. pixelFormat is an
+// A frame with a picture of its own (made by no reader) carrying the stamp of `number`, for
+// feeding the writer, the preview or the picture writer without a reader. pixelFormat is an
 // AVPixelFormat; -1 means yuv420p.
 FrameData MakeStampedFrame(int width, int height, int number, int timeMs, int pixelFormat = -1);
+// A copy of `frame` in a picture of its own, its header changed by `change`.
+FrameData WithHeader(const FrameData& frame, const std::function<void(FrameHeader&)>& change);
+// A frame whose picture is in no pixel format anyone knows: what a damaged frame looks like.
+FrameData UnreadableFrame();
 // `sampleFrames` sample frames of the sound pattern, starting at sample frame `first`, as an
 // AudioBlock (interleaved s16).
 AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int channels);

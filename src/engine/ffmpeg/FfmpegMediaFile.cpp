@@ -52,6 +52,7 @@ int32_t FfmpegMediaFile::CurrentAudioPosition() { return Reader().CurrentAudioPo
 void FfmpegMediaFile::ReadNextVideoFrame(FrameData& frame) { return Reader().ReadNextVideoFrame(frame); }
 void FfmpegMediaFile::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) { return Reader().ReadNextAudioBlock(blockSize, block); }
 void FfmpegMediaFile::DropNotification(int32_t count) { return Reader().DropNotification(count); }
+void FfmpegMediaFile::DecodeInBackground(bool on) { return Reader().DecodeInBackground(on); }
 int32_t FfmpegMediaFile::AviCodecCount() { return Writer().AviCodecCount(); }
 void FfmpegMediaFile::SelectAviCodec(int16_t number) { return Writer().SelectAviCodec(number); }
 std::string FfmpegMediaFile::SelectedAviCodecName() { return Writer().SelectedAviCodecName(); }

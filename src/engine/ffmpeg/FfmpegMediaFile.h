@@ -36,6 +36,7 @@ public:
     void ReadNextVideoFrame(FrameData& frame) override;
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) override;
     void DropNotification(int32_t count) override;
+    void DecodeInBackground(bool on) override;
     int32_t AviCodecCount() override;
     void SelectAviCodec(int16_t number) override;
     std::string SelectedAviCodecName() override;

@@ -4,13 +4,11 @@
 #include <QRegion>
 #include <QResizeEvent>
 #include <cmath>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 
 namespace trimora {
@@ -56,22 +54,8 @@ void PreviewWidget::Render(const FrameView& frame) {
     renderedFor_ = key;
 }
 
-bool PreviewWidget::IsLastFrame(const FrameData& frame) const {
-    if (!HasFrame() || frame.size() < sizeof(FrameHeader)) return false;
-    FrameHeader header;
-    std::memcpy(&header, frame.data(), sizeof header);
-    return SameSourceFrame(header, lastHeader_) || (!lastFrame_.empty() && SameFrame(frame, lastFrame_));
-}
-
-std::optional<FrameView> PreviewWidget::LastFrameView() const {
-    if (!lastPicture_) return UnpackFrame(lastFrame_);
-    FrameView view;
-    view.header = lastHeader_;
-    for (int p = 0; p < 4; ++p) {
-        view.planes[p] = lastPicture_->data[p];
-        view.linesizes[p] = lastPicture_->linesize[p];
-    }
-    return view;
+bool PreviewWidget::IsLastFrame(const FrameData& frame, const FrameHeader& header) const {
+    return HasFrame() && (frame.SharesPictureWith(lastFrame_) || SameSourceFrame(header, lastHeader_));
 }
 
 void PreviewWidget::ShowFrame(const FrameData& frame) {
@@ -79,26 +63,22 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
         Clear();
         return;
     }
+    const std::optional<FrameView> view = ViewFrame(frame);
+    if (!view) throw EngineError("The preview was given a frame whose picture it cannot read.");
     // The window's paint handler hands the same frame over again on every repaint; when
     // nothing changed the converted picture is still right.
-    const bool sameFrame = IsLastFrame(frame);
+    const bool sameFrame = IsLastFrame(frame, view->header);
     if (sameFrame && renderedFor_ == CurrentKey()) return;  // on screen already, or painted when exposed
-    const std::optional<FrameView> view = UnpackFrame(frame);
-    if (!view) throw EngineError("The preview was given data that is not a video frame.");
     Render(*view);
     if (!sameFrame) {
+        lastFrame_ = frame;
         lastHeader_ = view->header;
-        lastPicture_ = delivered::Find(view->header);
-        if (lastPicture_)
-            lastFrame_.clear();
-        else
-            lastFrame_.assign(frame.begin(), frame.end());
     }
     update();
 }
 
 void PreviewWidget::RenderLastFrame() {
-    const std::optional<FrameView> view = LastFrameView();
+    const std::optional<FrameView> view = ViewFrame(lastFrame_);
     if (!view) return;
     try {
         Render(*view);
@@ -110,7 +90,6 @@ void PreviewWidget::RenderLastFrame() {
 }
 
 void PreviewWidget::Clear() {
-    lastPicture_.reset();
     lastFrame_.clear();
     image_ = QImage();
     update();

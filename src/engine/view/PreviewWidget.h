@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <optional>
 
-#include "engine/FfmpegUtil.h"
 #include "engine/FrameBuffer.h"
 #include "engine/MediaTypes.h"
 #include "engine/view/FrameScaler.h"
@@ -21,11 +20,11 @@ public:
     explicit PreviewWidget(QWidget* parent = nullptr);
 
     // Converts the frame for the current size and mode and schedules the repaint. An empty
-    // FrameData clears the preview; data that is not a frame throws EngineError and leaves the
+    // FrameData clears the preview; a picture it cannot read throws EngineError and leaves the
     // previous picture in place.
     void ShowFrame(const FrameData& frame);
     void Clear();
-    bool HasFrame() const { return lastPicture_ || !lastFrame_.empty(); }
+    bool HasFrame() const { return !lastFrame_.empty(); }
 
     // -1 (or any negative) zoom to fit, 0 shrink to fit, n > 0 scale by n.
     void SetSizeMode(int32_t mode);
@@ -57,15 +56,12 @@ private:
     void Render(const FrameView& frame);
     void RenderLastFrame();
     // Whether `frame` is the frame shown last.
-    bool IsLastFrame(const FrameData& frame) const;
-    std::optional<FrameView> LastFrameView() const;
+    bool IsLastFrame(const FrameData& frame, const FrameHeader& header) const;
 
     int32_t sizeMode_ = -1;
-    // The frame shown last, kept to draw it again at another size: the reader's decoded
-    // picture when the frame is one the reader has just handed out, else a copy of its data.
-    FrameHeader lastHeader_;
-    ff::FramePtr lastPicture_;
+    // The frame shown last (sharing its picture), kept to draw it again at another size.
     FrameData lastFrame_;
+    FrameHeader lastHeader_;
     RenderKey renderedFor_;
     QImage image_;
     QPointF imagePosition_;

@@ -109,12 +109,10 @@ PixelDifference Compare(const std::vector<uint8_t>& a, const std::vector<uint8_t
 }
 
 FrameData WithColourTags(FrameData frame, int colorSpace, int colorRange) {
-    FrameHeader header;
-    std::memcpy(&header, frame.data(), sizeof header);
-    header.colorSpace = colorSpace;
-    header.colorRange = colorRange;
-    std::memcpy(frame.data(), &header, sizeof header);
-    return frame;
+    return WithHeader(frame, [&](FrameHeader& header) {
+        header.colorSpace = colorSpace;
+        header.colorRange = colorRange;
+    });
 }
 
 }  // namespace trimora::test

@@ -1,4 +1,4 @@
-// While a file is being written the reader decodes on a thread of its own below normal
+// While a job writes a file it has the reader decode on a thread of its own below normal
 // priority, and the caller waits for it: the frames must be exactly those it would decode
 // itself, failures must reach the caller, and the caller's own priority must never change.
 #include <gtest/gtest.h>
@@ -6,12 +6,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "ReaderTestSupport.h"
-#include "engine/EncodingActivity.h"
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
 
 namespace trimora::test {
@@ -38,13 +36,14 @@ TEST(BackgroundDecoder, RunsEachPieceOnItsOwnLowerThreadAndHandsBackFailures) {
     EXPECT_EQ(OwnNiceness(), callerBefore);
 }
 
-TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAFileIsWrittenAndEveryFrameIsExact) {
+TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAskedToAndEveryFrameIsExact) {
     FfmpegReader reader;
     reader.OpenForReading(MakeClip(H264Spec(120, 50)));
     const int callerBefore = OwnNiceness();
     FrameData frame;
-    std::optional<encoding::Activity> writing;
-    writing.emplace();
+    reader.ReadNextVideoFrame(frame);
+    EXPECT_FALSE(reader.LastReadInBackground());
+    reader.DecodeInBackground(true);
     // A cut's reads: a seek to the first mark, then every frame in order; then a jump back and
     // a few steps back, as the marks are shown again.
     reader.SeekToFrame(31);
@@ -61,7 +60,7 @@ TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAFileIsWrittenAndEveryFr
         EXPECT_EQ(ReadStamp(frame), target);
     }
     EXPECT_EQ(OwnNiceness(), callerBefore);
-    writing.reset();
+    reader.DecodeInBackground(false);
     reader.SeekToFrame(5);
     reader.ReadNextVideoFrame(frame);
     EXPECT_EQ(ReadStamp(frame), 5);

@@ -12,7 +12,6 @@
 #include <set>
 
 #include "ReaderTestSupport.h"
-#include "engine/DeliveredPictures.h"
 
 namespace trimora::test {
 namespace {
@@ -56,7 +55,10 @@ TEST(ReaderLongGop, EveryFrameOfAnOpeningCarriesItsSourceAndAnotherOpeningAnothe
     const std::string clip = MakeClip(LongGop());
     reader.OpenForReading(clip);
     FrameData first, again, other;
-    auto source = [](const FrameData& frame) { return UnpackFrame(frame)->header.source; };
+    auto source = [](const FrameData& frame) { return frame.Source(); };
+    auto same = [](const FrameData& a, const FrameData& b) {
+        return SameSourceFrame(ViewFrame(a)->header, ViewFrame(b)->header);
+    };
     reader.SeekToFrame(120);
     reader.ReadNextVideoFrame(first);
     reader.ReadNextVideoFrame(other);
@@ -65,8 +67,8 @@ TEST(ReaderLongGop, EveryFrameOfAnOpeningCarriesItsSourceAndAnotherOpeningAnothe
     ASSERT_NE(source(first), 0u);
     EXPECT_EQ(source(other), source(first));
     EXPECT_EQ(source(again), source(first));
-    EXPECT_TRUE(SameFrame(first, again));
-    EXPECT_FALSE(SameFrame(first, other));
+    EXPECT_TRUE(same(first, again));
+    EXPECT_FALSE(same(first, other));
 
     reader.OpenForReading(clip);
     reader.SeekToFrame(120);
@@ -74,7 +76,7 @@ TEST(ReaderLongGop, EveryFrameOfAnOpeningCarriesItsSourceAndAnotherOpeningAnothe
     EXPECT_NE(source(again), source(first));
     // The same picture from another opening counts as a new one (drawn again, never skipped).
     EXPECT_EQ(ReadStamp(again), 120);
-    EXPECT_FALSE(SameFrame(first, again));
+    EXPECT_FALSE(same(first, again));
 }
 
 // The frame a seek lands on (a mark's frame) stays at hand after reading far past it, as a job
@@ -130,11 +132,7 @@ TEST(ReaderLongGop, ReadingInOrderHoldsOnToOnlyAFewPictures) {
     for (int expected = 10; expected <= 140; ++expected) {
         reader.ReadNextVideoFrame(frame);
         ASSERT_EQ(ReadStamp(frame), expected);
-        FrameHeader header;
-        std::memcpy(&header, frame.data(), sizeof header);
-        const ff::FramePtr picture = delivered::Find(header);
-        ASSERT_TRUE(picture);
-        pictures.insert(picture->data[0]);
+        pictures.insert(frame.Picture()->data[0]);
     }
     EXPECT_LE(pictures.size(), 24u);
 
@@ -149,51 +147,39 @@ TEST(ReaderLongGop, ReadingInOrderHoldsOnToOnlyAFewPictures) {
     EXPECT_GT(reader.PicturesDecoded(), decoded);
 }
 
-// The writer and the preview take the reader's own picture for a frame it has just handed out:
-// found by the frame's header, holding exactly the frame's pixels, only for the latest few
-// frames and only while the input is open.
-TEST(ReaderDeliveredPictures, TheLatestFramesArePicturesWithTheFramesPixelsUntilTheInputCloses) {
-    FfmpegReader reader;
-    reader.OpenForReading(MakeClip(LongGop()));
-    std::vector<FrameData> frames(6);
-    reader.SeekToFrame(40);
-    for (FrameData& frame : frames) reader.ReadNextVideoFrame(frame);
-    auto header = [](const FrameData& frame) { return UnpackFrame(frame)->header; };
-
-    const FrameView last = *UnpackFrame(frames.back());
-    const ff::FramePtr picture = delivered::Find(last.header);
-    ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->pts, last.header.timeMs);
-    for (int plane = 0; plane < 3; ++plane) {
-        const int rows = plane == 0 ? last.header.height : (last.header.height + 1) / 2;
-        const int bytes = plane == 0 ? last.header.width : (last.header.width + 1) / 2;
-        for (int row = 0; row < rows; ++row)
-            ASSERT_EQ(std::memcmp(picture->data[plane] + static_cast<ptrdiff_t>(row) * picture->linesize[plane],
-                                  last.planes[plane] + static_cast<ptrdiff_t>(row) * last.linesizes[plane],
-                                  static_cast<size_t>(bytes)),
-                      0)
-                << "plane " << plane << " row " << row;
-    }
-    EXPECT_TRUE(delivered::Find(header(frames[2])));
-    EXPECT_FALSE(delivered::Find(header(frames[0])));  // only the latest few are kept
-    FrameHeader unknown = last.header;
-    unknown.source = 0;  // frames not made by a reader are never matched
-    EXPECT_FALSE(delivered::Find(unknown));
-
-    reader.Close();
-    EXPECT_FALSE(delivered::Find(last.header));
-
-    // A reader that goes without being closed takes its pictures with it too.
-    FrameHeader published;
+// A frame holds the decoder's own picture, never a copy: a copy of the frame shares it, and
+// it keeps its pixels while the reader reads on (the decoder takes other buffers meanwhile),
+// after the input is closed and after the reader is gone.
+TEST(ReaderDeliveredPictures, AFrameHoldsItsPictureForAsLongAsItIsKept) {
+    std::vector<FrameData> kept;
     {
-        FfmpegReader other;
-        other.OpenForReading(MakeClip(LongGop()));
+        FfmpegReader reader;
+        reader.OpenForReading(MakeClip(LongGop()));
+        reader.SeekToFrame(40);
         FrameData frame;
-        other.ReadNextVideoFrame(frame);
-        published = UnpackFrame(frame)->header;
-        EXPECT_TRUE(delivered::Find(published));
+        for (int expected = 40; expected <= 140; ++expected) {
+            reader.ReadNextVideoFrame(frame);
+            ASSERT_EQ(ReadStamp(frame), expected);
+            if (expected % 20 == 0) {
+                const FrameData copy = frame;
+                EXPECT_TRUE(copy.SharesPictureWith(frame));
+                EXPECT_EQ(copy.Picture(), frame.Picture());
+                kept.push_back(copy);
+            }
+        }
+        // Stepping back hands out a frame the reader kept: the same picture again.
+        reader.SeekToFrame(139);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), 139);
+        EXPECT_EQ(frame.FrameNumber(), 139);
+        EXPECT_EQ(frame.TimeMs(), 138 * 40);
+        reader.Close();
     }
-    EXPECT_FALSE(delivered::Find(published));
+    ASSERT_EQ(kept.size(), 6u);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(ReadStamp(kept[i]), 40 + 20 * static_cast<int>(i));
+        EXPECT_EQ(kept[i].FrameNumber(), 40 + 20 * static_cast<int>(i));
+    }
 }
 
 TEST(ReaderLongGop, DroppedFramesStillCountOneEachAndTheNextShownFrameIsRight) {

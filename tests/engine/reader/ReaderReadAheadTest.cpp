@@ -40,7 +40,7 @@ void ExpectPicture(FfmpegReader& reader, const FrameData& frame, int expected) {
     EXPECT_EQ(ReadStamp(frame), expected);
     EXPECT_EQ(reader.CurrentFrameNumber(), expected);
     EXPECT_EQ(reader.CurrentVideoPosition(), expected * 40);
-    const auto view = UnpackFrame(frame);
+    const auto view = ViewFrame(frame);
     ASSERT_TRUE(view.has_value());
     EXPECT_EQ(view->header.frameNumber, expected);
     EXPECT_EQ(view->header.timeMs, (expected - 1) * 40);

@@ -34,7 +34,7 @@ inline Delivered ReadAllFrames(FfmpegReader& reader) {
         if (frame.empty()) break;
         d.stamps.push_back(ReadStamp(frame));
         d.numbers.push_back(reader.CurrentFrameNumber());
-        const auto view = UnpackFrame(frame);
+        const auto view = ViewFrame(frame);
         d.headerNumbers.push_back(view ? view->header.frameNumber : -1);
     }
     return d;

@@ -15,7 +15,6 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 #include "engine/FrameBuffer.h"
 #include "engine/view/PreviewWidget.h"
@@ -52,7 +51,7 @@ FrameData UniformFrame(int width, int height, Yuv colour, FrameOptions options =
     header.sampleAspectDen = options.sarDen;
     const uint8_t* planes[4] = {y.data(), u.data(), v.data(), nullptr};
     const int lines[4] = {width, chromaWidth, chromaWidth, 0};
-    return PackFrame(header, planes, lines);
+    return FrameFromPlanes(header, planes, lines);
 }
 
 // An RGB frame whose pixel (x, y) is given by `paint`; handy for checking geometry exactly.
@@ -72,14 +71,11 @@ FrameData RgbFrame(int width, int height, const std::function<QRgb(int, int)>& p
     header.pixelFormat = AV_PIX_FMT_RGB24;
     const uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
     const int lines[4] = {width * 3, 0, 0, 0};
-    return PackFrame(header, planes, lines);
+    return FrameFromPlanes(header, planes, lines);
 }
 
 void SetColourRange(FrameData* frame, int range) {
-    FrameHeader header;
-    std::memcpy(&header, frame->data(), sizeof header);
-    header.colorRange = range;
-    std::memcpy(frame->data(), &header, sizeof header);
+    *frame = test::WithHeader(*frame, [&](FrameHeader& header) { header.colorRange = range; });
 }
 
 QImage Grab(QWidget& widget) { return widget.grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -353,7 +349,7 @@ TEST(PreviewWidget, ShrunkPicturesAreWholeAtEverySize) {
         header.pixelFormat = AV_PIX_FMT_YUV420P;
         const uint8_t* planes[4] = {y.data(), u.data(), u.data(), nullptr};
         const int lines[4] = {width, width / 2, width / 2, 0};
-        return PackFrame(header, planes, lines);
+        return FrameFromPlanes(header, planes, lines);
     };
     // The grey a position of the shown picture (0 to `shown` pixels) has when the luma rises
     // along it over `size` source pixels.
@@ -385,72 +381,52 @@ TEST(PreviewWidget, ShrunkPicturesAreWholeAtEverySize) {
 }
 
 // The preview takes the same numbered frame of the same opening for the picture on screen; a
-// frame of another input with the same number is a new picture.
+// frame of another input with the same number is a new picture, and so is any frame that no
+// reader made.
 TEST(PreviewWidget, AnotherInputsFrameWithTheSameNumberIsDrawn) {
     PreviewWidget widget;
     widget.resize(160, 120);
-    FrameData first = test::MakeStampedFrame(160, 120, 0x0101, 0);
-    FrameData second = test::MakeStampedFrame(160, 120, 0x0202, 0);
-    auto stamp = [](FrameData& frame, uint32_t source) {
-        FrameHeader header;
-        std::memcpy(&header, frame.data(), sizeof header);
-        header.source = source;
-        header.frameNumber = 7;
-        std::memcpy(frame.data(), &header, sizeof header);
+    auto labelled = [](int stamp, uint32_t source) {
+        return test::WithHeader(test::MakeStampedFrame(160, 120, stamp, 0), [&](FrameHeader& header) {
+            header.source = source;
+            header.frameNumber = 7;
+        });
     };
-    stamp(first, 1);
-    stamp(second, 2);
-    widget.ShowFrame(first);
+    widget.ShowFrame(labelled(0x0101, 1));
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0101);
-    widget.ShowFrame(second);
+    widget.ShowFrame(labelled(0x0202, 2));
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0202);
-    // Without a source the bytes decide.
-    stamp(first, 0);
-    widget.ShowFrame(first);
-    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0101);
+    widget.ShowFrame(labelled(0x0303, 0));
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0303);
+    widget.ShowFrame(labelled(0x0404, 0));
+    EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 160, 120)), 0x0404);
 }
 
-// A frame the reader has just handed out is kept as the reader's picture, not copied: the
-// preview holds its own reference, so it still redraws that frame at a new size after the input
-// is closed and the caller's buffer holds something else.
-TEST(PreviewWidget, KeepsTheReadersPictureOfTheFrameItShows) {
+// The preview draws exactly the picture it is handed and keeps that frame (sharing its picture,
+// never copying it), so it redraws it at a new size after the caller's frame has moved on.
+TEST(PreviewWidget, DrawsAndKeepsThePictureItIsHanded) {
     const int number = 0x2468;
-    FrameData plain = test::MakeStampedFrame(160, 120, number, 280);
-    const FrameView plainView = *UnpackFrame(plain);
+    const FrameData frame = test::MakeStampedFrame(160, 120, number, 280);
+    const FrameView view = *ViewFrame(frame);
     // Colour in both chroma planes, so a picture drawn from the wrong planes would show it.
-    const size_t chroma = static_cast<size_t>(plainView.linesizes[1]) * (plainView.header.height / 2);
-    std::memset(const_cast<uint8_t*>(plainView.planes[1]), 60, chroma);
-    std::memset(const_cast<uint8_t*>(plainView.planes[2]), 200, chroma);
-    // The same pixels as a frame the reader handed out, its picture published.
-    FrameData frame = plain;
-    FrameHeader header = plainView.header;
-    header.source = NewFrameSource();
-    header.frameNumber = 8;
-    std::memcpy(frame.data(), &header, sizeof header);
-    ff::FramePtr picture = ff::MakeFrame();
-    picture->format = header.pixelFormat;
-    picture->width = header.width;
-    picture->height = header.height;
-    ASSERT_GE(av_frame_get_buffer(picture.get(), 0), 0);
-    av_image_copy(picture->data, picture->linesize, const_cast<const uint8_t**>(plainView.planes),
-                  plainView.linesizes, static_cast<AVPixelFormat>(header.pixelFormat), header.width, header.height);
-    delivered::Publish(header.source, header.frameNumber, *picture);
-    picture.reset();
-
-    // What the frame looks like drawn from its own data.
+    const size_t chroma = static_cast<size_t>(view.linesizes[1]) * (view.header.height / 2);
+    std::memset(const_cast<uint8_t*>(view.planes[1]), 60, chroma);
+    std::memset(const_cast<uint8_t*>(view.planes[2]), 200, chroma);
+    // The same pixels in a picture of its own.
+    const FrameData copy = FrameFromPlanes(view.header, view.planes, view.linesizes);
     PreviewWidget reference;
     reference.resize(160, 120);
-    reference.ShowFrame(plain);
+    reference.ShowFrame(copy);
     const QImage expected = Grab(reference);
     EXPECT_EQ(StampIn(expected, QRect(0, 0, 160, 120)), number);
 
     PreviewWidget widget;
     widget.resize(160, 120);
-    widget.ShowFrame(frame);
+    FrameData shown = frame;
+    widget.ShowFrame(shown);
     EXPECT_EQ(Grab(widget), expected);
 
-    delivered::Forget(header.source);
-    frame = test::MakeStampedFrame(160, 120, 0x0f0f, 0);  // the caller's buffer moves on
+    shown = test::MakeStampedFrame(160, 120, 0x0f0f, 0);  // the caller's frame moves on
     widget.resize(320, 240);
     EXPECT_TRUE(widget.HasFrame());
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 320, 240)), number);
@@ -483,17 +459,13 @@ TEST(PreviewWidget, SampleAspectGivesTheDisplayShape) {
     ExpectRectNear(PictureBounds(Grab(widget)), QRect(38, 12, 1024, 576));
 }
 
-TEST(PreviewWidget, DataThatIsNoFrameIsRefusedAndTheOldPictureStays) {
+TEST(PreviewWidget, AFrameWithAnUnreadablePictureIsRefusedAndTheOldPictureStays) {
     PreviewWidget widget;
     widget.resize(320, 240);
     const int number = 0x0f0f;
     widget.ShowFrame(test::MakeStampedFrame(320, 240, number, 0));
 
-    FrameData garbage(4096, 0x7f);
-    EXPECT_THROW(widget.ShowFrame(garbage), EngineError);
-    FrameData truncated = test::MakeStampedFrame(320, 240, 1, 0);
-    truncated.resize(truncated.size() / 2);
-    EXPECT_THROW(widget.ShowFrame(truncated), EngineError);
+    EXPECT_THROW(widget.ShowFrame(test::UnreadableFrame()), EngineError);
 
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 320, 240)), number);
 }

@@ -61,8 +61,8 @@ ColourConversion ColourConversionFor(const FrameHeader& header) {
 
 RgbImage FrameToRgbConverter::Convert(const FrameData& frame) {
     if (frame.empty()) throw EngineError("There is no picture to save: no frame has been read.");
-    const std::optional<FrameView> view = UnpackFrame(frame);
-    if (!view) throw EngineError("The frame data is damaged or not in a layout this program knows.");
+    const std::optional<FrameView> view = ViewFrame(frame);
+    if (!view) throw EngineError("The frame holds no picture that can be saved.");
     const FrameHeader& header = view->header;
     const auto format = WithoutImpliedRange(static_cast<AVPixelFormat>(header.pixelFormat));
     if (!sws_isSupportedInput(format))

@@ -1,5 +1,5 @@
 #pragma once
-// Turns a frame as the reader delivers it into packed 8-bit RGB, with the colour conversion the
+// Turns a frame's picture into packed 8-bit RGB, with the colour conversion the
 // whole program shares: the preview and every saved picture show the same colours.
 //
 // The frame's own colour description decides the matrix and the range:

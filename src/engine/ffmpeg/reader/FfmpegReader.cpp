@@ -13,8 +13,6 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
-#include "engine/DeliveredPictures.h"
-#include "engine/EncodingActivity.h"
 #include "engine/FrameBuffer.h"
 
 namespace trimora {
@@ -240,13 +238,9 @@ int32_t KiloBits(double bitsPerSecond) {
 FfmpegReader::FfmpegReader(size_t cacheBytes)
     : cache_(cacheBytes), recent_(cacheBytes, kRecentFrames), landings_(kLandingBytes) {}
 
-// Pictures published for the writer and the preview go with the reader.
-FfmpegReader::~FfmpegReader() {
-    if (source_ != 0) delivered::Forget(source_);
-}
+FfmpegReader::~FfmpegReader() = default;
 
 void FfmpegReader::Close() {
-    if (source_ != 0) delivered::Forget(source_);
     video_.Close();
     audio_.Close();
     index_.Clear();
@@ -479,23 +473,21 @@ void FfmpegReader::DropNotification(int32_t count) {
     video_.SkipDisposableUpTo(dropRemaining_ > 0 ? current_ + dropRemaining_ : 0);
 }
 
-void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const {
-    FrameHeader header;
-    header.width = picture.width;
-    header.height = picture.height;
-    header.pixelFormat = picture.format;
-    header.colorSpace = CheckedEnum(picture.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
-    header.colorRange = CheckedEnum(picture.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
-    AVRational aspect = picture.sample_aspect_ratio;
-    if (aspect.num <= 0 || aspect.den <= 0) aspect = AVRational{info_.sampleAspectNum, info_.sampleAspectDen};
-    header.sampleAspectNum = aspect.num > 0 ? aspect.num : 0;
-    header.sampleAspectDen = aspect.num > 0 && aspect.den > 0 ? aspect.den : 1;
-    header.timeMs = index_.StartMs(frameNumber);
-    header.startSeconds = index_.StartSeconds(frameNumber);
-    header.endSeconds = index_.StartSeconds(frameNumber + 1);
-    header.frameNumber = frameNumber;
-    header.source = source_;
-    PackFrameInto(out, header, picture.data, picture.linesize);
+FrameData FfmpegReader::FrameOf(const AVFrame& picture, int32_t frameNumber) const {
+    // A new reference to the decoder's picture: the decoder takes another buffer for the next
+    // one, and this one goes back to its pool when the last frame holding it is let go.
+    ff::FramePtr reference(av_frame_clone(&picture));
+    if (!reference) throw EngineError("Out of memory while reading the video.");
+    // Decoders pass on a stream's colour values unchecked: what FFmpeg does not know is unspecified.
+    reference->colorspace = static_cast<AVColorSpace>(CheckedEnum(picture.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED));
+    reference->color_range =
+        static_cast<AVColorRange>(CheckedEnum(picture.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED));
+    const AVRational aspect = reference->sample_aspect_ratio;
+    if ((aspect.num <= 0 || aspect.den <= 0) && info_.sampleAspectNum > 0)
+        reference->sample_aspect_ratio = AVRational{info_.sampleAspectNum, info_.sampleAspectDen};
+    FrameData frame = WrapPicture(std::move(reference), index_.StartMs(frameNumber), frameNumber, source_);
+    frame.SetSpan(index_.StartSeconds(frameNumber), index_.StartSeconds(frameNumber + 1));
+    return frame;
 }
 
 bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
@@ -536,7 +528,7 @@ int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, F
         if (number > wanted && dropping) {
             // Skipped by the decoder as nothing refers to it, and thrown away anyway; the
             // caller still gets a picture rather than the end-of-stream signal.
-            if (out && out->empty()) PackInto(*out, *picture, number);
+            if (out && out->empty()) *out = FrameOf(*picture, number);
             video_.PutBack();
             return wanted;
         }
@@ -578,17 +570,15 @@ void FfmpegReader::Hold(const AVFrame& picture) {
 
 void FfmpegReader::Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out) {
     if (out) {
-        // The caller's buffer is reused from frame to frame: no allocation per frame.
-        PackInto(*out, picture, number);
+        *out = FrameOf(picture, number);
         recent_.Store(number, picture);
         if (landing) landings_.Store(number, picture);
-        delivered::Publish(source_, number, picture);
     }
     lastDelivered_ = number;
 }
 
 void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
-    lastReadInBackground_ = encoding::Active();
+    lastReadInBackground_ = decodeInBackground_;
     if (lastReadInBackground_)
         background_.Run([&] { ReadNextVideoFrameHere(frame); });
     else
@@ -609,23 +599,19 @@ void FfmpegReader::ReadNextVideoFrameHere(FrameData& frame) {
     if (dropping) --dropRemaining_;
     // Only the first frame read after a seek is where the seek landed.
     const bool landing = std::exchange(seekLanding_, false) && !dropping;
-    // A dropped frame is never looked at: the caller's buffer keeps what it holds instead of
-    // receiving a copy of the picture.
-    const bool copy = !dropping || frame.empty();
+    // A dropped frame is never looked at: the caller's frame stays what it was.
+    const bool deliver = !dropping || frame.empty();
     const AVFrame* cached = cache_.Find(wanted);
     if (!cached) cached = recent_.Find(wanted);
     if (cached && landing && !landings_.Find(wanted)) landings_.Store(wanted, *cached);
     if (!cached) cached = landings_.Find(wanted);
     if (cached) {
-        if (copy) {
-            PackInto(frame, *cached, wanted);
-            delivered::Publish(source_, wanted, *cached);
-        }
+        if (deliver) frame = FrameOf(*cached, wanted);
         current_ = wanted;
         lastDelivered_ = wanted;
         return;
     }
-    const int32_t got = DecodeUntil(wanted, dropping, landing, copy ? &frame : nullptr);
+    const int32_t got = DecodeUntil(wanted, dropping, landing, deliver ? &frame : nullptr);
     if (got == 0) {
         // The file held this frame when it was opened: losing it is a failure, not the end.
         frame.clear();

@@ -49,6 +49,10 @@ public:
     int32_t CurrentVideoPosition();
     int32_t CurrentAudioPosition();
     void ReadNextVideoFrame(FrameData& frame);
+    // While on, the video is decoded on the reader's own thread below normal priority, the
+    // caller waiting for it: a job turns it on while it writes a file, so that the encoder's
+    // threads take the cores first and decoding fills the moments they leave.
+    void DecodeInBackground(bool on) { decodeInBackground_ = on; }
     // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
     bool LastReadInBackground() const { return lastReadInBackground_; }
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block);
@@ -81,12 +85,13 @@ private:
     void RequireOpen() const;
     bool DecodeForwardIsCheaper(int32_t wanted) const;
     // Decodes until frame `wanted` comes out. Returns the number of the frame taken (which is
-    // `wanted` unless the stream lacks it), 0 at the end. The picture is packed into `out`
+    // `wanted` unless the stream lacks it), 0 at the end. The picture is delivered into `out`
     // unless `out` is nullptr; `landing`: it is where a seek landed, kept among the landings.
     int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
     // ReadNextVideoFrame's work, on the thread it is called on.
     void ReadNextVideoFrameHere(FrameData& frame);
-    void PackInto(FrameData& out, const AVFrame& picture, int32_t frameNumber) const;
+    // The frame holding a reference to the decoder's `picture` as frame `frameNumber`.
+    FrameData FrameOf(const AVFrame& picture, int32_t frameNumber) const;
     // Hands `picture` out as frame `number` (into `out` unless it is nullptr).
     void Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out);
     void StartDecodingAt(int64_t decodeIndex);
@@ -111,8 +116,9 @@ private:
     int32_t dropRemaining_ = 0;  // reads announced as thrown away
     int32_t audioPositionMs_ = 0;
     uint32_t source_ = 0;        // stamped into every frame of this opening
+    bool decodeInBackground_ = false;
     bool lastReadInBackground_ = false;
-    // Decodes the video while a file is being written; last, so its thread ends first.
+    // Decodes the video while decodeInBackground_ is on; last, so its thread ends first.
     BackgroundDecoder background_;
 };
 

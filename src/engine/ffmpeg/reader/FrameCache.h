@@ -1,6 +1,6 @@
 #pragma once
 // Recently delivered and decoded frames, ready to hand out again, so that stepping back by a
-// frame or dragging over frames seen a moment ago costs a copy instead of a decode from the
+// frame or dragging over frames seen a moment ago needs no decoding from the
 // previous keyframe. Bounded by bytes; the least recently used frame goes first. The frames are
 // references to the decoder's own pictures, which are never written to once decoded: keeping
 // one costs no copy, and the decoder reuses its memory once the cache lets it go.

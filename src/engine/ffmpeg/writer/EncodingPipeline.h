@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "engine/EncodingActivity.h"
 #include "engine/ffmpeg/writer/OutputSession.h"
 
 namespace trimora {
@@ -58,8 +57,6 @@ private:
     std::exception_ptr failure_;
     bool failureReported_ = false;
     bool finished_ = false;
-    // A file is being written while the pipeline lives (the writer lets go of it once finished).
-    encoding::Activity activity_;
     std::thread thread_;
 };
 

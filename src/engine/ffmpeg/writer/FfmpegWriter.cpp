@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include "engine/DeliveredPictures.h"
 #include "engine/EngineError.h"
 #include "engine/FrameBuffer.h"
 #include "engine/ffmpeg/writer/CodecCatalog.h"
@@ -183,14 +182,13 @@ void FfmpegWriter::RequireOpen(const char* what) const {
 void FfmpegWriter::AppendVideoFrame(const FrameData& frame) {
     RequireOpen("a video frame");
     if (frame.empty() || !openHasVideo_) return;
-    const std::optional<FrameView> view = UnpackFrame(frame);
-    if (!view) throw EngineError("The data handed to the writer is not a video frame");
-    // A frame the reader has just handed out is its decoded picture: a reference to that
-    // picture costs no copy.
-    ff::FramePtr picture = delivered::Find(view->header);
-    if (!picture) picture = pictures_.Copy(*view);
-    const PictureSpan span{view->header.startSeconds, view->header.endSeconds};
-    pipeline_->PushVideo(std::move(picture), span, static_cast<size_t>(view->header.payloadSize));
+    if (!ViewFrame(frame)) throw EngineError("The frame handed to the writer holds no picture it can read");
+    // The encoding thread takes its own reference to the very picture handed over: no copy.
+    ff::FramePtr picture = ReferencePicture(frame);
+    size_t bytes = 0;
+    for (const AVBufferRef* buffer : picture->buf)
+        if (buffer) bytes += buffer->size;
+    pipeline_->PushVideo(std::move(picture), PictureSpan{frame.StartSeconds(), frame.EndSeconds()}, bytes);
 }
 
 void FfmpegWriter::AppendAudioBlock(const AudioBlock& block) {

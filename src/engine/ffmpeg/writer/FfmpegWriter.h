@@ -12,7 +12,6 @@
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/writer/CodecSettings.h"
 #include "engine/ffmpeg/writer/OutputPlan.h"
-#include "engine/ffmpeg/writer/PicturePool.h"
 
 namespace trimora {
 
@@ -77,7 +76,6 @@ private:
     DialogRunner dialogRunner_;
     std::unique_ptr<StagedOutputFile> file_;  // declared first: removed after the pipeline lets go
     std::unique_ptr<EncodingPipeline> pipeline_;
-    PicturePool pictures_;
     bool openHasVideo_ = false;
     bool openHasAudio_ = false;
 };
