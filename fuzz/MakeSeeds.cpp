@@ -1,5 +1,6 @@
 // Writes the fuzz targets' seed corpus into the folder given:
-//   reader/    one tiny clip per container the test clip generator makes (and one without sound)
+//   reader/    one tiny clip per container the test clip generator makes (and one without sound),
+//              and the inputs of earlier findings
 //   ini/       the shipped language files, one of them as UTF-16 and one as Windows-1252
 //   registry/  registry files written by the store's own writer
 // Usage: fuzz_make_seeds OUTPUT_FOLDER LANGUAGE_FOLDER
@@ -44,6 +45,17 @@ void MakeReaderSeeds(const fs::path& folder) {
     silent.gop = 3;
     silent.audio = false;
     fs::copy_file(trimora::test::MakeClip(silent), folder / "avi-video-only.avi", fs::copy_options::overwrite_existing);
+
+    // Inputs of earlier findings (see README.md), so that every run replays them.
+    trimora::test::ClipSpec colour;
+    colour.format = "mpeg2";
+    colour.width = 64;
+    colour.height = 48;
+    colour.frames = 6;
+    colour.audio = false;
+    colour.extraArgs = "-bsf:v mpeg2_metadata=matrix_coefficients=128";
+    fs::copy_file(trimora::test::MakeClip(colour), folder / "finding-unknown-colour-matrix.mpeg",
+                  fs::copy_options::overwrite_existing);
 }
 
 void MakeIniSeeds(const fs::path& folder, const fs::path& languages) {

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 extern "C" {
@@ -150,6 +152,17 @@ AVRational ChooseFrameRate(const AVStream* stream, const std::vector<PacketEntry
     if (agrees(stream->r_frame_rate)) return stream->r_frame_rate;
     if (measured > 0) return av_d2q(measured, 1000000);
     return AVRational{25, 1};
+}
+
+// Decoders copy colour values from the stream without checking them (MPEG-2 takes any 8-bit
+// matrix number). Such a value is read as the integer it is, never loaded as the enum, and one
+// FFmpeg does not know becomes `unknown`.
+template <typename Enum>
+int32_t KnownColourValue(const Enum& field, int64_t count, int32_t unknown) {
+    std::underlying_type_t<Enum> raw;
+    std::memcpy(&raw, &field, sizeof raw);
+    const auto value = static_cast<int64_t>(raw);
+    return value >= 0 && value < count ? static_cast<int32_t>(value) : unknown;
 }
 
 int32_t KiloBits(double bitsPerSecond) {
@@ -370,8 +383,8 @@ void FfmpegReader::PackInto(FrameData& out, const AVFrame& picture, int32_t fram
     header.width = picture.width;
     header.height = picture.height;
     header.pixelFormat = picture.format;
-    header.colorSpace = picture.colorspace;
-    header.colorRange = picture.color_range;
+    header.colorSpace = KnownColourValue(picture.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED);
+    header.colorRange = KnownColourValue(picture.color_range, AVCOL_RANGE_NB, AVCOL_RANGE_UNSPECIFIED);
     AVRational aspect = picture.sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0) aspect = AVRational{info_.sampleAspectNum, info_.sampleAspectDen};
     header.sampleAspectNum = aspect.num > 0 ? aspect.num : 0;
