@@ -391,6 +391,26 @@ TEST(ReaderInfo, NtscRateIsShownRoundedAndDurationIsTheEndOfTheLastFrame) {
     EXPECT_EQ(reader.CurrentFrameNumber(), 45);
 }
 
+// Found by the reader's fuzz target: the MPEG-2 decoder passes on any 8-bit colour matrix
+// number from the stream. Frames carry only values FFmpeg knows, so whoever converts them
+// never meets an enum value that does not exist.
+TEST(ReaderInfo, ColourValuesUnknownToFfmpegAreDeliveredAsUnspecified) {
+    ClipSpec spec;
+    spec.format = "mpeg2";
+    spec.frames = 12;
+    spec.extraArgs = "-bsf:v mpeg2_metadata=matrix_coefficients=128";
+    FfmpegReader reader;
+    reader.OpenForReading(MakeClip(spec));
+    FrameData frame;
+    for (int n = 1; n <= 12; ++n) {
+        reader.ReadNextVideoFrame(frame);
+        const auto view = ViewFrame(frame);
+        ASSERT_TRUE(view) << n;
+        EXPECT_EQ(ReadStamp(frame), n);
+        EXPECT_EQ(view->header.colorSpace, static_cast<int>(AVCOL_SPC_UNSPECIFIED)) << n;
+    }
+}
+
 TEST(ReaderInfo, OutOfRangeSeeksAreClampedToTheInput) {
     ClipSpec spec;
     FfmpegReader reader;
