@@ -38,6 +38,16 @@ protected:
         return path;
     }
     bool NothingWritten() const { return engine.log.With("out.").empty(); }
+    // A cut to `name` is refused at the start as writing over the input.
+    void ExpectCutRefusedAsInput(const QString& name) {
+        window->EdOutFile->setText(name);
+        platform.messages.clear();
+        engine.log.Clear();
+        window->cmdCut->click();
+        ASSERT_EQ(platform.messages.size(), 1u) << name.toStdString();
+        EXPECT_TRUE(platform.messages[0].first.contains("is the input file")) << name.toStdString();
+        EXPECT_TRUE(NothingWritten());
+    }
 };
 
 TEST_F(JobSafetyTest, AJobLocksWhatWouldMoveTheReaderAndTheFormatAndRestoresIt) {
@@ -169,13 +179,7 @@ TEST_F(JobSafetyTest, AnOutputNamingTheInputIsRefusedBeforeAnythingIsWritten) {
     LoadAndOpen();
     SetMarks(10, 60);
     for (const QString name : {"/videos/clip.avi", "/videos/./clip.avi", "/videos/sub/../clip.avi"}) {
-        window->EdOutFile->setText(name);
-        platform.messages.clear();
-        engine.log.Clear();
-        window->cmdCut->click();
-        ASSERT_EQ(platform.messages.size(), 1u) << name.toStdString();
-        EXPECT_TRUE(platform.messages[0].first.contains("is the input file")) << name.toStdString();
-        EXPECT_TRUE(NothingWritten());
+        ExpectCutRefusedAsInput(name);
         EXPECT_TRUE(window->cmdCut->isEnabled());
         EXPECT_TRUE(window->cmdPlayStop->isEnabled());
     }
@@ -198,15 +202,7 @@ TEST_F(JobSafetyTest, AnOutputLinkedToTheInputIsRefused) {
     LoadAndOpen();
     Open(input);
     SetMarks(10, 60);
-    for (const QString name : {"link.avi", "hard.avi"}) {
-        window->EdOutFile->setText(temp.path() + "/" + name);
-        platform.messages.clear();
-        engine.log.Clear();
-        window->cmdCut->click();
-        ASSERT_EQ(platform.messages.size(), 1u) << name.toStdString();
-        EXPECT_TRUE(platform.messages[0].first.contains("is the input file")) << name.toStdString();
-        EXPECT_TRUE(NothingWritten());
-    }
+    for (const QString name : {"link.avi", "hard.avi"}) ExpectCutRefusedAsInput(temp.path() + "/" + name);
 }
 
 // A failed job discards its output (so a file of that name stays as it was); a finished part
