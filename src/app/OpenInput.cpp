@@ -1,6 +1,10 @@
 // Opening an input file: the Open dialog, reading the input's information, suggesting output
 // names, resetting the marks and playback, and returning to the previous input after a failure.
+#include <QEventLoop>
 #include <QLocale>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include "app/frmMain.h"
 #include "editor/TwipsGeometry.h"
@@ -68,11 +72,78 @@ QString frmMain::LabelTText() {
            Messages[23] + '\r' + QString::number(VideoFileIn1->NumberOfFrames());
 }
 
+void frmMain::OpenReaderInBackground(const QString& path) {
+    // The reader is used by the opening thread alone until it ends: whatever would start another
+    // open, a job or playback is locked as for a job, and the window's other handlers leave the
+    // reader alone while no input is loaded.
+    struct Shared {
+        std::atomic<double> share{0};
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        std::exception_ptr failure;
+    };
+    Shared shared;
+    CancelRequested = false;
+    const bool cutEnabled = cmdCut->isEnabled(), splitEnabled = cmdSplit->isEnabled();
+    cmdCut->setEnabled(false);
+    cmdSplit->setEnabled(false);
+    cmdCancel->setEnabled(true);
+    LockForJob(true);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setVisible(true);
+    OpenRunning = true;
+
+    QEventLoop loop;
+    QTimer tick;
+    tick.setInterval(20);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        if (CancelRequested || closeAfterOpen_) shared.cancel = true;
+        ProgressBar1->setValue(static_cast<int>(shared.share.load() * 100));
+        if (shared.done) loop.quit();
+    });
+    MediaFile& reader = *VideoFileIn1;
+    const std::string file = path.toStdString();
+    std::thread opening([&] {
+        try {
+            reader.OpenForReading(file, [&](double share) {
+                shared.share = share;
+                return !shared.cancel;
+            });
+        } catch (...) {
+            shared.failure = std::current_exception();
+        }
+        shared.done = true;
+    });
+    std::exception_ptr waitFailure;
+    try {
+        tick.start();
+        loop.exec();
+    } catch (...) {
+        waitFailure = std::current_exception();
+        shared.cancel = true;
+    }
+    opening.join();
+    tick.stop();
+
+    OpenRunning = false;
+    ProgressBar1->setVisible(false);
+    ProgressBar1->setValue(0);
+    LockForJob(false);
+    cmdCancel->setEnabled(false);
+    cmdCut->setEnabled(cutEnabled);
+    cmdSplit->setEnabled(splitEnabled);
+    CancelRequested = false;
+    if (closeAfterOpen_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    if (waitFailure) std::rethrow_exception(waitFailure);
+    if (shared.failure) std::rethrow_exception(shared.failure);
+}
+
 void frmMain::OpenInputFile(const QString& path) {
     // The previous input is re-opened after a failure only once: if it fails as well, the window
     // stays without an input instead of trying again and again.
     const bool reopening = reopeningPrevious_;
     QString error;
+    bool cancelled = false;
     // Playback reads the input on every tick: it stops before the input is closed, so a failed
     // open never leaves it running on a closed reader.
     if (Playing) StopPlayback();
@@ -88,7 +159,7 @@ void frmMain::OpenInputFile(const QString& path) {
         for (QWidget* w : std::initializer_list<QWidget*>{SliderTimePosition1, SliderTimePosition2, cmdOutFile,
                                                           cmdOutFile2, cmdCut, cmdSplit})
             w->setEnabled(true);
-        VideoFileIn1->OpenForReading(path.toStdString());
+        OpenReaderInBackground(path);
         SliderTimePosition1->SetValue(1);
         SliderTimePosition2->SetValue(1);
         if (!VideoFileIn1->HasVideo()) throw EngineError(Messages[25].toStdString());
@@ -130,6 +201,8 @@ void frmMain::OpenInputFile(const QString& path) {
         Calc_Reg();
         PrevOpenedFile = path;
         return;
+    } catch (const OpenCancelled&) {
+        cancelled = true;  // the user's choice: the way back without a message
     } catch (const std::exception& failure) {
         error = QString::fromUtf8(failure.what());
     }
@@ -147,13 +220,13 @@ void frmMain::OpenInputFile(const QString& path) {
     EdInfoVideo->SetText("");
     EdInfoAudio->SetText("");
     txtFile->setText(GetFromINI("frmMain", "6"));
-    ShowMessage(error, MessageIcon::Critical);
+    if (!cancelled) ShowMessage(error, MessageIcon::Critical);
     VideoView1->Clear();
     Timer2->start();
     picScreen->show();
     for (QWidget* w : std::initializer_list<QWidget*>{cmdSavePictureAs, sldThum, sldThum2, cmbVideoSize})
         w->setEnabled(false);
-    if (PrevOpenedFile.isEmpty()) return;
+    if (PrevOpenedFile.isEmpty() || closeAfterOpen_) return;  // a closing window opens nothing more
     if (reopening) {
         PrevOpenedFile.clear();
         return;

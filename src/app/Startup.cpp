@@ -149,6 +149,12 @@ void frmMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (OpenRunning) {
+        // Closing while an input opens stops the open; the window closes once it has ended.
+        closeAfterOpen_ = true;
+        event->ignore();
+        return;
+    }
     RunGuarded([this] { Form_Unload(); });
     event->accept();
 }

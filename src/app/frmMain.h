@@ -172,6 +172,9 @@ public:
     bool JobRunning = false;
     // The window was asked to close while a job ran; it closes once the job has completed.
     bool CloseAfterJob = false;
+    // An input is being opened in the background: the same controls as for a job are locked, and
+    // Cancel stops the open.
+    bool OpenRunning = false;
     // Existing files the user agreed to replace in the Save As dialog (resolved paths).
     QStringList ConfirmedOutputFiles;
     // The controls LockForJob disabled, with whether each was enabled before.
@@ -192,6 +195,9 @@ public:
     // The same for a path or file URL handed over by the desktop; errors are reported.
     void OpenFromDesktop(const QString& pathOrUrl);
     void OpenInputFile(const QString& path);
+    // Opens the reader on a thread of its own while this one keeps answering: the bar shows the
+    // share read, Cancel (or closing the window) stops it with OpenCancelled.
+    void OpenReaderInBackground(const QString& path);
     void cmdHelp_Click();
     void HelpCommand(const QString& elementName);
     QString VideoInfoText();
@@ -318,6 +324,7 @@ private:
     std::unique_ptr<CRegister> register_;
     bool unloaded_ = false;
     bool reopeningPrevious_ = false;
+    bool closeAfterOpen_ = false;  // the window was asked to close while an input opened
     std::map<QComboBox*, void (frmMain::*)()> listHandlers_;
     Backdrop* regionBackdrop_ = nullptr;  // under lblreg
     class AudioEvents;

@@ -10,4 +10,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An open stopped by its caller (through the progress callback) before it finished.
+class OpenCancelled : public EngineError {
+public:
+    OpenCancelled() : EngineError("The file was not opened: the open was cancelled.") {}
+};
+
 }  // namespace trimora

@@ -3,18 +3,25 @@
 // (the writer). The program uses one instance for each role. Every operation may throw
 // EngineError. Times are milliseconds; frames count from 1.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/MediaTypes.h"
 
 namespace trimora {
 
+// Told now and then during an open the share of the input read so far (0 to 1), from the thread
+// that runs the open; returning false stops the open, which then throws OpenCancelled.
+using OpenProgress = std::function<bool(double share)>;
+
 class MediaFile {
 public:
     virtual ~MediaFile() = default;
 
     // ---- reading side -------------------------------------------------------------------
-    virtual void OpenForReading(const std::string& path) = 0;  // UTF-8 path
+    // path is UTF-8. An open may run on another thread than the later calls, one at a time: the
+    // object is used by no other thread until it returns.
+    virtual void OpenForReading(const std::string& path, const OpenProgress& progress = {}) = 0;
     // Closes whatever is open (the input, and an output being written). Safe when nothing is.
     virtual void Close() = 0;
 

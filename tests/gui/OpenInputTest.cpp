@@ -1,6 +1,8 @@
 // Opening an input on the scripted engine: what the window shows, the suggested names, and the
 // way back after a failed open.
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 
 #include "support/WindowFixture.h"
 
@@ -170,6 +172,53 @@ TEST_F(OpenInputTest, FailedSecondOpenReturnsToTheFirstInput) {
     EXPECT_EQ(w.SliderTimePosition2->Value(), 1);
     EXPECT_EQ(w.PrevOpenedFile, "/videos/first.avi");
     EXPECT_EQ(reader().openPath, "/videos/first.avi");
+}
+
+// A long open leaves the window answering: the bar shows the share read, whatever would start
+// another open, a job or playback is locked, and Cancel returns to the first input without a
+// message. Closing the window during an open stops it and closes the window.
+TEST_F(OpenInputTest, ALongOpenShowsItsProgressAndCancelReturnsToTheFirstInput) {
+    frmMain& w = Load();
+    Open("/videos/first.avi");
+    reader().slowOpens["/videos/long.avi"] = 20000;  // some 20 s when nobody stops it
+    std::vector<int> seen;
+    bool locked = true;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (w.ProgressBar1->isHidden() || seen.size() >= 3) return;  // what follows Cancel is the way back
+        if (seen.empty() || seen.back() != w.ProgressBar1->value()) seen.push_back(w.ProgressBar1->value());
+        locked = locked && !w.cmdFile->isEnabled() && !w.cmdCut->isEnabled() && !w.cmdSplit->isEnabled() &&
+                 !w.cmdPlayStop->isEnabled() && !w.sldThum->isEnabled() && w.cmdCancel->isEnabled();
+        if (seen.size() == 3) QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+    });
+    watcher.start(5);
+    Open("/videos/long.avi");
+    watcher.stop();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_LT(seen.back(), 100);
+    EXPECT_TRUE(locked);
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.txtFile->text(), "/videos/first.avi");
+    EXPECT_EQ(w.PrevOpenedFile, "/videos/first.avi");
+    EXPECT_EQ(reader().openPath, "/videos/first.avi");
+    EXPECT_LT(engine.log.IndexOf("in.OpenForReading(/videos/long.avi)"),
+              engine.log.IndexOf("in.OpenForReading(/videos/first.avi)", engine.log.IndexOf("in.OpenForReading(/videos/long.avi)")));
+    EXPECT_TRUE(w.ProgressBar1->isHidden());
+    EXPECT_TRUE(w.cmdFile->isEnabled());
+    EXPECT_TRUE(w.cmdCut->isEnabled());
+    EXPECT_TRUE(w.cmdPlayStop->isEnabled());
+    EXPECT_FALSE(w.cmdCancel->isEnabled());
+
+    // Closing the window while the input opens.
+    engine.log.Clear();
+    QTimer::singleShot(50, &w, [&] { w.close(); });
+    Open("/videos/long.avi");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_EQ(engine.log.Count("in.OpenForReading"), 1);  // the first input is not opened again
 }
 
 TEST_F(OpenInputTest, ReopeningThePreviousInputIsTriedOnce) {

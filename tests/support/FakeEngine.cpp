@@ -2,6 +2,8 @@
 
 #include <QDialog>
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cmath>
 #include <sstream>
 
@@ -65,8 +67,14 @@ void FakeMediaFile::Call(const std::string& name, const std::string& args) {
     if (auto it = failures_.find(role + "." + name); it != failures_.end()) throw EngineError(it->second);
 }
 
-void FakeMediaFile::OpenForReading(const std::string& path) {
+void FakeMediaFile::OpenForReading(const std::string& path, const OpenProgress& progress) {
     Call("OpenForReading", path);
+    if (auto slow = slowOpens.find(path); slow != slowOpens.end()) {
+        for (int step = 0; step <= slow->second; ++step) {
+            if (progress && !progress(static_cast<double>(step) / slow->second)) throw OpenCancelled();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
     if (unreadablePaths.count(path)) throw EngineError("Cannot open " + path);
     openPath = path;
     currentFrame = 0;

@@ -46,6 +46,9 @@ public:
     double frameRate = 25;
     int32_t audioDuration = 4000, audioBitRate = 1536, sampleRate = 48000, bitsPerSample = 16, channels = 2;
     std::set<std::string> unreadablePaths;  // OpenForReading throws for these
+    // An open of one of these paths reads for a while: it reports its progress this many times,
+    // a millisecond apart, and stops when told to.
+    std::map<std::string, int> slowOpens;
     std::string openPath;
     // Reading state: frame delivered last, sound delivered so far (ms).
     int32_t currentFrame = 0;
@@ -60,7 +63,7 @@ public:
     std::vector<int> framesAppended;   // frame numbers
     long audioBytesAppended = 0;
 
-    void OpenForReading(const std::string& path) override;
+    void OpenForReading(const std::string& path, const OpenProgress& progress = {}) override;
     void Close() override;
     bool HasVideo() override;
     bool HasAudio() override;

@@ -28,7 +28,9 @@ void FfmpegMediaFile::Close() {
     if (failure) std::rethrow_exception(failure);
 }
 
-void FfmpegMediaFile::OpenForReading(const std::string& path) { return Reader().OpenForReading(path); }
+void FfmpegMediaFile::OpenForReading(const std::string& path, const OpenProgress& progress) {
+    return Reader().OpenForReading(path, progress);
+}
 bool FfmpegMediaFile::HasVideo() { return Reader().HasVideo(); }
 bool FfmpegMediaFile::HasAudio() { return Reader().HasAudio(); }
 std::string FfmpegMediaFile::VideoCodecName() { return Reader().VideoCodecName(); }

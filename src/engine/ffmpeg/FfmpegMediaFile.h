@@ -12,7 +12,7 @@ namespace trimora {
 class FfmpegMediaFile : public MediaFile {
 public:
     void Close() override;
-    void OpenForReading(const std::string& path) override;
+    void OpenForReading(const std::string& path, const OpenProgress& progress = {}) override;
     bool HasVideo() override;
     bool HasAudio() override;
     std::string VideoCodecName() override;

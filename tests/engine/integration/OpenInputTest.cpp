@@ -8,7 +8,9 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -194,6 +196,48 @@ TEST_F(RealOpenInputTest, FailedOpenReturnsToThePreviousInput) {
     EXPECT_EQ(w.txtFile->text(), good);
     EXPECT_EQ(w.SliderTimePosition1->Value(), 1);
     EXPECT_EQ(ShownStamp(), 1);
+}
+
+// A program stream long enough that indexing it takes a while (a short clip copied over and over,
+// so that it is made in a moment): its open shows the share read and stops at Cancel, the first
+// input opened again without a message; left alone, the same file opens with every frame.
+TEST_F(RealOpenInputTest, ALongOpenShowsItsProgressAndCancelReturnsToThePreviousInput) {
+    frmMain& w = Load();
+    const QString good = QString::fromStdString(StampedClip());
+    const std::string folder = Folder("long").toStdString();
+    const std::string piece = folder + "/piece.mpg", whole = folder + "/long.mpg";
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -f lavfi -i testsrc=size=32x32:rate=25 -t 20 -c:v mpeg1video -g 25 "
+                         "-b:v 64k " + ShellQuote(piece)), 0);
+    ASSERT_EQ(RunCommand("ffmpeg -v error -y -stream_loop 999 -i " + ShellQuote(piece) + " -c copy -f mpeg " +
+                         ShellQuote(whole)), 0);
+    w.OpenInputFile(good);
+    ASSERT_TRUE(w.FileLoaded);
+    w.SliderTimePosition1->SetValue(12);
+
+    std::vector<int> seen;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        if (w.ProgressBar1->isHidden() || seen.size() >= 3) return;  // what follows Cancel is the way back
+        if (seen.empty() || seen.back() != w.ProgressBar1->value()) seen.push_back(w.ProgressBar1->value());
+        if (seen.size() == 3) QTest::mouseClick(w.cmdCancel, Qt::LeftButton);
+    });
+    watcher.start(2);
+    w.OpenInputFile(QString::fromStdString(whole));
+    watcher.stop();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_LT(seen.back(), 100);
+    EXPECT_TRUE(platform.messages.empty());
+    EXPECT_TRUE(w.FileLoaded);
+    EXPECT_EQ(w.txtFile->text(), good);
+    EXPECT_EQ(w.SliderTimePosition1->Value(), 1);
+    EXPECT_EQ(ShownStamp(), 1);
+    EXPECT_TRUE(w.ProgressBar1->isHidden());
+
+    w.OpenInputFile(QString::fromStdString(whole));
+    ASSERT_TRUE(w.FileLoaded) << platform.MessageTexts().join("; ").toStdString();
+    EXPECT_EQ(w.SliderTimePosition1->Max(), 1000 * 500);
+    EXPECT_TRUE(platform.messages.empty());
 }
 
 // Only media containers open: an HLS playlist or a concat script, whatever its name, is refused

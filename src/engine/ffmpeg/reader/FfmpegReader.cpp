@@ -144,8 +144,23 @@ struct ScanResult {
     int64_t audioBytes = 0;
 };
 
+// Tells progress how far the demuxer has read; stops the open when it answers false.
+void Report(const OpenProgress& progress, AVFormatContext* input) {
+    if (!progress) return;
+    double share = 0;
+    if (input->pb) {
+        const int64_t size = avio_size(input->pb);
+        const int64_t at = avio_tell(input->pb);
+        if (size > 0 && at > 0) share = std::min(1.0, static_cast<double>(at) / static_cast<double>(size));
+    }
+    if (!progress(share)) throw OpenCancelled();
+}
+
 // One pass over the packets of the video and the sound stream, without decoding.
-ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex) {
+ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress) {
+    // Often enough for a bar that moves and a cancel that is felt at once, rarely enough to cost
+    // nothing beside reading the packets.
+    constexpr unsigned kPacketsPerReport = 64;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         const int n = static_cast<int>(i);
         input->streams[i]->discard = n == videoIndex || n == audioIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
@@ -154,7 +169,9 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex) {
     ff::PacketPtr packet = ff::MakePacket();
     if (!packet) throw EngineError("Out of memory while reading the file.");
     AVPacket* p = packet.get();
-    while (av_read_frame(input, p) >= 0) {
+    Report(progress, input);
+    for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
+        if (count % kPacketsPerReport == 0) Report(progress, input);
         if (p->stream_index == videoIndex && p->size > 0) {
             PacketEntry e;
             e.pts = p->pts;
@@ -172,6 +189,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex) {
         }
         av_packet_unref(p);
     }
+    Report(progress, input);
     return result;
 }
 
@@ -256,7 +274,7 @@ void FfmpegReader::Close() {
     audioPositionMs_ = 0;
 }
 
-void FfmpegReader::OpenForReading(const std::string& path) {
+void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& progress) {
     Close();
     source_ = NewFrameSource();
     namespace fs = std::filesystem;
@@ -278,7 +296,7 @@ void FfmpegReader::OpenForReading(const std::string& path) {
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
 
-        ScanResult scan = Scan(first.get(), videoIndex, audioIndex);
+        ScanResult scan = Scan(first.get(), videoIndex, audioIndex, progress);
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
         if (videoStream) {

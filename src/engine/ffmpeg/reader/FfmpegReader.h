@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/MediaFile.h"
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/reader/AudioDecoder.h"
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
@@ -24,7 +25,8 @@ public:
     FfmpegReader(const FfmpegReader&) = delete;
     FfmpegReader& operator=(const FfmpegReader&) = delete;
 
-    void OpenForReading(const std::string& path);
+    // The index pass tells progress the share of the file read and stops when it answers false.
+    void OpenForReading(const std::string& path, const OpenProgress& progress = {});
     void Close();
 
     bool HasVideo();
