@@ -138,7 +138,10 @@ bool VideoDecoder::ReadPacket() {
 
 bool VideoDecoder::ReadIndexedPacket(AVPacket* p) {
     // After a byte seek the demuxer lands anywhere: the first packet the index recognises tells
-    // which packet of the index comes next; until then packets are passed over.
+    // which packet of the index comes next; until then packets are passed over. A packet still
+    // held (one left waiting by a positioning that was started again) is let go first: the
+    // demuxer writes over it.
+    av_packet_unref(p);
     while (av_read_frame(input_.get(), p) >= 0) {
         if (p->stream_index != stream_->index || p->size <= 0) {
             av_packet_unref(p);
