@@ -189,6 +189,9 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
         }
         av_packet_unref(p);
     }
+    // The end of what can be read is where an interrupted file ends; a failing disk is not.
+    if (input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF)
+        throw EngineError("The file cannot be read: " + ff::ErrorText(input->pb->error));
     Report(progress, input);
     return result;
 }
