@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -10,11 +9,12 @@
 #include <utility>
 
 extern "C" {
-#include <libavutil/avstring.h>
 #include <libavutil/imgutils.h>
 }
 
 #include "engine/FrameBuffer.h"
+#include "engine/ffmpeg/reader/InputFile.h"
+#include "engine/ffmpeg/reader/PacketScan.h"
 
 namespace trimora {
 
@@ -37,208 +37,6 @@ constexpr int32_t kFramesKeptAfterJump = 2;
 // processor's cache); stepping back further decodes from the keyframe once and keeps the frames
 // on the way in the cache.
 constexpr size_t kRecentFrames = 4;
-
-std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
-
-// The demuxers of real media containers: the Open dialog's types and the common video files.
-// Playlists, concat scripts, image sequences and whatever else reads other files or the
-// network are not among them.
-constexpr const char* kDemuxers = "avi,mpeg,mpegts,mpegvideo,m4v,h264,hevc,asf,mov,matroska,flv,ogg,dv,nut,mxf,rm";
-
-// What the file's first bytes look like to FFmpeg, for telling the user why it is refused.
-std::string ProbedFormatName(const std::string& path) {
-    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return {};
-    const size_t size = std::fread(head.data(), 1, 4096, file);
-    std::fclose(file);
-    AVProbeData probe{};
-    probe.filename = "";
-    probe.buf = head.data();
-    probe.buf_size = static_cast<int>(size);
-    const AVInputFormat* format = av_probe_input_format(&probe, 1);
-    if (!format) return {};
-    return format->long_name ? format->long_name : format->name;
-}
-
-[[noreturn]] void RefuseFormat(const std::string& path, const std::string& formatName) {
-    throw EngineError("The file " + Quoted(path) + " is not a video in a container this program reads" +
-                      (formatName.empty() ? std::string(".") : " (it looks like " + formatName + ")."));
-}
-
-ff::InputContextPtr OpenInput(const std::string& path) {
-    // The file protocol takes the rest literally: no colon in a name is read as a protocol.
-    const std::string url = "file:" + path;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", kDemuxers, 0);
-    AVFormatContext* raw = nullptr;
-    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (opened < 0) {
-        // A demuxer outside the list is refused before it reads anything beyond the probe.
-        const std::string probed = ProbedFormatName(path);
-        if (opened == AVERROR(EINVAL) && !probed.empty()) RefuseFormat(path, probed);
-        throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(opened));
-    }
-    ff::InputContextPtr input(raw);
-    if (!av_match_list(raw->iformat->name, kDemuxers, ','))
-        RefuseFormat(path, raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name);
-    const int probed = avformat_find_stream_info(raw, nullptr);
-    if (probed < 0)
-        throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(probed));
-    return input;
-}
-
-int FindVideoStream(AVFormatContext* input) {
-    int best = -1;
-    int64_t bestArea = -1;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const AVStream* s = input->streams[i];
-        if (s->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (s->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
-        const int64_t area = static_cast<int64_t>(s->codecpar->width) * s->codecpar->height;
-        if (area > bestArea) {
-            best = static_cast<int>(i);
-            bestArea = area;
-        }
-    }
-    return best;
-}
-
-// The same stream in a second demuxer opened on the same file.
-int MatchingStream(AVFormatContext* input, const AVStream* original) {
-    const auto same = [&](const AVStream* s) {
-        return s->codecpar->codec_type == original->codecpar->codec_type && s->id == original->id;
-    };
-    if (original->index < static_cast<int>(input->nb_streams) && same(input->streams[original->index]))
-        return original->index;
-    for (unsigned i = 0; i < input->nb_streams; ++i)
-        if (same(input->streams[i])) return static_cast<int>(i);
-    return -1;
-}
-
-std::string CodecName(AVCodecID id) {
-    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
-    if (!d) return "unknown";
-    return d->long_name ? d->long_name : d->name;
-}
-
-// The largest picture and the fastest sound taken: beyond them a header is damaged or crafted,
-// and reading would take minutes or gigabytes.
-constexpr int kLargestSide = 8192;
-constexpr int kHighestSampleRate = 384000;
-constexpr int kMostChannels = 64;
-
-struct SoundPacket {
-    int64_t time = AV_NOPTS_VALUE;
-    int64_t pos = -1;
-    int64_t duration = 0;
-};
-
-struct ScanResult {
-    std::vector<PacketEntry> video;
-    int64_t videoBytes = 0;
-    std::vector<SoundPacket> audio;
-    int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
-    int64_t audioEnd = AV_NOPTS_VALUE;
-    int64_t audioBytes = 0;
-};
-
-// Tells progress how far the demuxer has read; stops the open when it answers false.
-void Report(const OpenProgress& progress, AVFormatContext* input) {
-    if (!progress) return;
-    double share = 0;
-    if (input->pb) {
-        const int64_t size = avio_size(input->pb);
-        const int64_t at = avio_tell(input->pb);
-        if (size > 0 && at > 0) share = std::min(1.0, static_cast<double>(at) / static_cast<double>(size));
-    }
-    if (!progress(share)) throw OpenCancelled();
-}
-
-// One pass over the packets of the video and the sound stream, without decoding.
-ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress) {
-    // Often enough for a bar that moves and a cancel that is felt at once, rarely enough to cost
-    // nothing beside reading the packets.
-    constexpr unsigned kPacketsPerReport = 64;
-    for (unsigned i = 0; i < input->nb_streams; ++i) {
-        const int n = static_cast<int>(i);
-        input->streams[i]->discard = n == videoIndex || n == audioIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
-    ScanResult result;
-    ff::PacketPtr packet = ff::MakePacket();
-    if (!packet) throw EngineError("Out of memory while reading the file.");
-    AVPacket* p = packet.get();
-    Report(progress, input);
-    for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
-        if (count % kPacketsPerReport == 0) Report(progress, input);
-        if (p->stream_index == videoIndex && p->size > 0) {
-            PacketEntry e;
-            e.pts = p->pts;
-            e.dts = p->dts;
-            e.pos = p->pos;
-            e.duration = p->duration;
-            e.key = (p->flags & AV_PKT_FLAG_KEY) != 0;
-            e.discard = (p->flags & AV_PKT_FLAG_DISCARD) != 0;
-            result.video.push_back(e);
-            result.videoBytes += p->size;
-        } else if (p->stream_index == audioIndex && p->size > 0) {
-            const int64_t t = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-            if (t != AV_NOPTS_VALUE) result.audio.push_back(SoundPacket{t, p->pos, std::max<int64_t>(p->duration, 0)});
-            result.audioBytes += p->size;
-        }
-        av_packet_unref(p);
-    }
-    // The end of what can be read is where an interrupted file ends; a failing disk is not.
-    if (input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF)
-        throw EngineError("The file cannot be read: " + ff::ErrorText(input->pb->error));
-    Report(progress, input);
-    return result;
-}
-
-// The first and the end of the sound on the time line (its clock restarts where the video's does).
-void PlaceSoundSpan(ScanResult& scan, const AVStream* audio, const AVStream* video, const FrameIndex* index) {
-    const bool mapped = video && index && index->Segments().size() > 1;
-    int64_t expected = AV_NOPTS_VALUE;
-    for (const SoundPacket& packet : scan.audio) {
-        int64_t t = packet.time;
-        if (mapped) {
-            const int64_t inVideo = av_rescale_q(t, audio->time_base, video->time_base);
-            const int64_t line = index->ToTimeLine(inVideo, packet.pos, expected);
-            expected = line;
-            t = av_rescale_q(line, video->time_base, audio->time_base);
-        }
-        if (scan.audioFirst == AV_NOPTS_VALUE || t < scan.audioFirst) scan.audioFirst = t;
-        const int64_t end = t + packet.duration;
-        if (scan.audioEnd == AV_NOPTS_VALUE || end > scan.audioEnd) scan.audioEnd = end;
-    }
-}
-
-// The rate the stream states, where it has a usable one.
-AVRational StatedFrameRate(const AVStream* stream) {
-    for (AVRational r : {stream->avg_frame_rate, stream->r_frame_rate})
-        if (r.num > 0 && r.den > 0 && av_q2d(r) >= 0.1 && av_q2d(r) <= 1000) return r;
-    return AVRational{25, 1};
-}
-
-// The nominal frame rate: the stream's own where it agrees with the frames' timing on the time
-// line, else what the frames show.
-AVRational ChooseFrameRate(const AVStream* stream, const FrameIndex& index) {
-    double measured = 0;
-    if (index.FrameCount() >= 2) {
-        const double span = index.StartSeconds(index.FrameCount());
-        if (span > 0) measured = static_cast<double>(index.FrameCount() - 1) / span;
-    }
-    if (measured > 1000) measured = 0;
-    const auto agrees = [&](AVRational r) {
-        if (r.num <= 0 || r.den <= 0) return false;
-        return measured <= 0 || std::abs(av_q2d(r) - measured) <= 0.05 * measured;
-    };
-    if (agrees(stream->avg_frame_rate)) return stream->avg_frame_rate;
-    if (agrees(stream->r_frame_rate)) return stream->r_frame_rate;
-    if (measured > 0) return av_d2q(measured, 1000000);
-    return AVRational{25, 1};
-}
 
 // A value of an enumeration as a damaged file may have left it: read as the integer it holds and
 // taken only when it names one of the enumeration's values.

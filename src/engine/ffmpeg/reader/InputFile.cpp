@@ -1,0 +1,103 @@
+#include "engine/ffmpeg/reader/InputFile.h"
+
+#include <cstdio>
+#include <vector>
+
+extern "C" {
+#include <libavutil/avstring.h>
+}
+
+#include "engine/EngineError.h"
+
+namespace trimora {
+
+namespace {
+
+// The demuxers of real media containers: the Open dialog's types and the common video files.
+// Playlists, concat scripts, image sequences and whatever else reads other files or the
+// network are not among them.
+constexpr const char* kDemuxers = "avi,mpeg,mpegts,mpegvideo,m4v,h264,hevc,asf,mov,matroska,flv,ogg,dv,nut,mxf,rm";
+
+// What the file's first bytes look like to FFmpeg, for telling the user why it is refused.
+std::string ProbedFormatName(const std::string& path) {
+    std::vector<unsigned char> head(4096 + AVPROBE_PADDING_SIZE, 0);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return {};
+    const size_t size = std::fread(head.data(), 1, 4096, file);
+    std::fclose(file);
+    AVProbeData probe{};
+    probe.filename = "";
+    probe.buf = head.data();
+    probe.buf_size = static_cast<int>(size);
+    const AVInputFormat* format = av_probe_input_format(&probe, 1);
+    if (!format) return {};
+    return format->long_name ? format->long_name : format->name;
+}
+
+[[noreturn]] void RefuseFormat(const std::string& path, const std::string& formatName) {
+    throw EngineError("The file " + Quoted(path) + " is not a video in a container this program reads" +
+                      (formatName.empty() ? std::string(".") : " (it looks like " + formatName + ")."));
+}
+
+}  // namespace
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+ff::InputContextPtr OpenInput(const std::string& path) {
+    // The file protocol takes the rest literally: no colon in a name is read as a protocol.
+    const std::string url = "file:" + path;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+    AVFormatContext* raw = nullptr;
+    const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        // A demuxer outside the list is refused before it reads anything beyond the probe.
+        const std::string probed = ProbedFormatName(path);
+        if (opened == AVERROR(EINVAL) && !probed.empty()) RefuseFormat(path, probed);
+        throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(opened));
+    }
+    ff::InputContextPtr input(raw);
+    if (!av_match_list(raw->iformat->name, kDemuxers, ','))
+        RefuseFormat(path, raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name);
+    const int probed = avformat_find_stream_info(raw, nullptr);
+    if (probed < 0)
+        throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(probed));
+    return input;
+}
+
+int FindVideoStream(AVFormatContext* input) {
+    int best = -1;
+    int64_t bestArea = -1;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        if (s->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (s->disposition & AV_DISPOSITION_ATTACHED_PIC)) continue;
+        const int64_t area = static_cast<int64_t>(s->codecpar->width) * s->codecpar->height;
+        if (area > bestArea) {
+            best = static_cast<int>(i);
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+// The same stream in a second demuxer opened on the same file.
+int MatchingStream(AVFormatContext* input, const AVStream* original) {
+    const auto same = [&](const AVStream* s) {
+        return s->codecpar->codec_type == original->codecpar->codec_type && s->id == original->id;
+    };
+    if (original->index < static_cast<int>(input->nb_streams) && same(input->streams[original->index]))
+        return original->index;
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        if (same(input->streams[i])) return static_cast<int>(i);
+    return -1;
+}
+
+std::string CodecName(AVCodecID id) {
+    const AVCodecDescriptor* d = avcodec_descriptor_get(id);
+    if (!d) return "unknown";
+    return d->long_name ? d->long_name : d->name;
+}
+
+}  // namespace trimora

@@ -1,0 +1,27 @@
+#pragma once
+// The input's demuxers: a file opened through the file protocol and the list of media
+// containers this program reads, and the streams found in it.
+#include <string>
+
+#include "engine/FfmpegUtil.h"
+
+namespace trimora {
+
+// The largest picture and the fastest sound taken: beyond them a header is damaged or crafted,
+// and reading would take minutes or gigabytes.
+constexpr int kLargestSide = 8192;
+constexpr int kHighestSampleRate = 384000;
+constexpr int kMostChannels = 64;
+
+// The file's name as messages show it.
+std::string Quoted(const std::string& path);
+// A demuxer on the file, its streams probed; refuses what is not a media container.
+ff::InputContextPtr OpenInput(const std::string& path);
+// The video stream with the largest pictures (cover pictures aside), -1 for none.
+int FindVideoStream(AVFormatContext* input);
+// The same stream in a second demuxer opened on the same file, -1 when it is missing.
+int MatchingStream(AVFormatContext* input, const AVStream* original);
+// The codec's long name as the information boxes show it.
+std::string CodecName(AVCodecID id);
+
+}  // namespace trimora

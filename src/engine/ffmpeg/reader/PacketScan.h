@@ -1,0 +1,40 @@
+#pragma once
+// The opening pass over the input: the packets of the video and the sound stream read once,
+// without decoding, for the index; and the choices made from what it found.
+#include <cstdint>
+#include <vector>
+
+#include "engine/FfmpegUtil.h"
+#include "engine/MediaFile.h"
+#include "engine/ffmpeg/reader/FrameIndex.h"
+
+namespace trimora {
+
+struct SoundPacket {
+    int64_t time = AV_NOPTS_VALUE;
+    int64_t pos = -1;
+    int64_t duration = 0;
+};
+
+struct ScanResult {
+    std::vector<PacketEntry> video;
+    int64_t videoBytes = 0;
+    std::vector<SoundPacket> audio;
+    int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
+    int64_t audioEnd = AV_NOPTS_VALUE;
+    int64_t audioBytes = 0;
+};
+
+// One pass over the packets of the video and the sound stream, without decoding. Tells
+// `progress` the share of the file read; throws OpenCancelled when it answers false.
+ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress);
+// The first and the end of the sound on the time line (its clock restarts where the video's
+// does); `video` and `index` are nullptr for a file without video.
+void PlaceSoundSpan(ScanResult& scan, const AVStream* audio, const AVStream* video, const FrameIndex* index);
+// The rate the stream states, where it has a usable one.
+AVRational StatedFrameRate(const AVStream* stream);
+// The nominal frame rate: the stream's own where it agrees with the frames' timing on the time
+// line, else what the frames show.
+AVRational ChooseFrameRate(const AVStream* stream, const FrameIndex& index);
+
+}  // namespace trimora
