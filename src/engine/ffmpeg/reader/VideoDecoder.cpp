@@ -1,5 +1,8 @@
 #include "engine/ffmpeg/reader/VideoDecoder.h"
 
+#include <time.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -7,7 +10,18 @@ namespace trimora {
 
 namespace {
 
-constexpr int64_t kSingleThreadPixels = 1920 * 1088;
+// A picture that costs more than this to decode on one thread (on this machine, measured while
+// reading) makes the decoding, not the encoding, what a cut waits for: from the next start
+// on, the decoder's frame threads share it among the cores. Below it one thread is better: frame
+// threads cost about a third more processor time per picture (waking, handing over and copying
+// state between threads) and delay the first picture after a seek.
+constexpr double kThreadsAboveSeconds = 0.004;
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
 // A decoder that reports this many failures in a row without taking a packet is given the next.
 constexpr int kFailuresInARow = 64;
 
@@ -29,22 +43,36 @@ void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameI
     for (unsigned i = 0; i < input_->nb_streams; ++i)
         input_->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
+    threaded_ = false;
+    OpenCodec();
+    packet_ = ff::MakePacket();
+    frame_ = ff::MakeFrame();
+    if (!packet_ || !frame_) throw EngineError("Out of memory while opening the video decoder.");
+}
+
+void VideoDecoder::OpenCodec() {
     const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
     if (!decoder) throw EngineError("There is no decoder for the video format of this file.");
     codec_.reset(avcodec_alloc_context3(decoder));
     if (!codec_) throw EngineError("Out of memory while opening the video decoder.");
     ff::Check(avcodec_parameters_to_context(codec_.get(), stream_->codecpar), "Cannot set up the video decoder");
     codec_->pkt_timebase = stream_->time_base;
-    // Pictures up to full HD decode on one thread. The decoder's frame threads cost a third more
-    // processor time per picture (waking, handing over and copying state between threads), and a
-    // single thread decodes such pictures much faster than any frame rate needs; during a cut the
-    // other core is the encoder's. Larger pictures take the decoder's own threads.
-    const int64_t pixels = int64_t{stream_->codecpar->width} * stream_->codecpar->height;
-    codec_->thread_count = pixels <= kSingleThreadPixels ? 1 : 0;
+    // One thread per core and one more, as FFmpeg chooses by itself: one waits for its packet
+    // while the others decode.
+    codec_->thread_count = threaded_ ? 0 : 1;
+    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     ff::Check(avcodec_open2(codec_.get(), decoder, nullptr), "Cannot open the video decoder");
-    packet_ = ff::MakePacket();
-    frame_ = ff::MakeFrame();
-    if (!packet_ || !frame_) throw EngineError("Out of memory while opening the video decoder.");
+}
+
+bool VideoDecoder::WantsThreads() const {
+    // TRIMORA_DECODER_THREADS=one or =many takes the choice out of the measuring's hands (for
+    // comparing the two).
+    const char* forced = std::getenv("TRIMORA_DECODER_THREADS");
+    if (forced && std::strcmp(forced, "one") == 0) return false;
+    if (forced && std::strcmp(forced, "many") == 0) return !threaded_;
+    // The first pictures measured are enough: the decision is taken again at every start, and a
+    // keyframe, which costs the most, is always among them.
+    return !threaded_ && measuredPictures_ > 0 && measuredSeconds_ / static_cast<double>(measuredPictures_) > kThreadsAboveSeconds;
 }
 
 void VideoDecoder::Close() {
@@ -90,7 +118,12 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
 }
 
 void VideoDecoder::StartAt(int64_t decodeIndex) {
-    avcodec_flush_buffers(codec_.get());
+    if (WantsThreads()) {
+        threaded_ = true;
+        OpenCodec();
+    } else {
+        avcodec_flush_buffers(codec_.get());
+    }
     startPacket_ = decodeIndex;
     started_ = false;
     packetWaiting_ = false;
@@ -167,6 +200,16 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
         frameNumber = lastOutput_;
         return frame_.get();
     }
+    if (threaded_) return Decode(frameNumber);
+    const double before = ThreadCpuSeconds();
+    const int64_t decodedBefore = picturesDecoded_;
+    AVFrame* picture = Decode(frameNumber);
+    measuredSeconds_ += ThreadCpuSeconds() - before;
+    measuredPictures_ += picturesDecoded_ - decodedBefore;
+    return picture;
+}
+
+AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
     av_frame_unref(frame_.get());
     for (int failures = 0;;) {
         const int received = avcodec_receive_frame(codec_.get(), frame_.get());

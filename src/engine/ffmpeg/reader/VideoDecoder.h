@@ -39,8 +39,13 @@ public:
 
     // Pictures put out by the decoder, over every file this object has opened.
     int64_t PicturesDecoded() const { return picturesDecoded_; }
+    // Whether the decoder's own threads decode (chosen by what the pictures cost).
+    bool Threaded() const { return threaded_; }
 
 private:
+    void OpenCodec();
+    bool WantsThreads() const;
+    AVFrame* Decode(int32_t& frameNumber);
     bool ReadPacket();
     // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
     bool ReadIndexedPacket(AVPacket* packet);
@@ -64,6 +69,9 @@ private:
     int64_t startPacket_ = 0;
     int32_t skipUpTo_ = 0;
     int64_t picturesDecoded_ = 0;
+    bool threaded_ = false;
+    double measuredSeconds_ = 0;  // processor time of the pictures decoded on one thread
+    int64_t measuredPictures_ = 0;
 };
 
 }  // namespace trimora
