@@ -67,5 +67,50 @@ TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAskedToAndEveryFrameIsEx
     EXPECT_FALSE(reader.LastReadInBackground());
 }
 
+// While a file is written the next frame and the next sound block are read ahead; what the
+// caller gets must be sample for sample what it gets reading in turn, whatever it does between
+// reads: a block of another size, the mode switched off in the middle, a seek.
+TEST(ReaderWhileWriting, ReadingAheadGivesEverySampleAndFrameExactlyOnce) {
+    const std::string clip = MakeClip(H264Spec(100, 25));
+    const auto readSound = [&](FfmpegReader& reader, bool ahead) {
+        std::vector<int16_t> all;
+        std::vector<int32_t> positions;
+        AudioBlock block;
+        FrameData frame;
+        reader.DecodeInBackground(ahead);
+        reader.SeekToFrame(11);
+        for (int i = 0; i < 40; ++i) {
+            // The job's order: a frame, then the sound up to it.
+            if (i % 2 == 0) {
+                reader.ReadNextVideoFrame(frame);
+                EXPECT_EQ(ReadStamp(frame), 11 + i / 2);
+            }
+            reader.ReadNextAudioBlock(i == 17 ? 1000 : 2304, block);
+            const auto samples = Samples(block);
+            all.insert(all.end(), samples.begin(), samples.end());
+            positions.push_back(reader.CurrentAudioPosition());
+            if (i == 25) reader.DecodeInBackground(false);
+            if (i == 30) reader.DecodeInBackground(ahead);
+        }
+        reader.SeekToFrame(60);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), 60);
+        reader.ReadNextAudioBlock(2304, block);
+        const auto samples = Samples(block);
+        all.insert(all.end(), samples.begin(), samples.end());
+        positions.push_back(reader.CurrentAudioPosition());
+        reader.DecodeInBackground(false);
+        return std::make_pair(all, positions);
+    };
+    FfmpegReader inTurn, ahead;
+    inTurn.OpenForReading(clip);
+    ahead.OpenForReading(clip);
+    const auto expected = readSound(inTurn, false);
+    const auto got = readSound(ahead, true);
+    ASSERT_EQ(got.first.size(), expected.first.size());
+    EXPECT_TRUE(got.first == expected.first);
+    EXPECT_EQ(got.second, expected.second);
+}
+
 }  // namespace
 }  // namespace trimora::test

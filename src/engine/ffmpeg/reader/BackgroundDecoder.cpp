@@ -11,20 +11,35 @@ namespace trimora {
 BackgroundDecoder::~BackgroundDecoder() {
     if (!thread_.joinable()) return;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return done_; });
         stopping_ = true;
     }
     changed_.notify_all();
     thread_.join();
 }
 
-void BackgroundDecoder::Run(const std::function<void()>& work) {
+void BackgroundDecoder::Run(std::function<void()> work) {
+    Start(std::move(work));
+    Wait();
+}
+
+void BackgroundDecoder::Start(std::function<void()> work) {
     if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
-    std::unique_lock lock(mutex_);
-    work_ = &work;
-    done_ = false;
-    failure_ = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        work_ = std::move(work);
+        done_ = false;
+        failure_ = nullptr;
+    }
+    pending_ = true;
     changed_.notify_all();
+}
+
+void BackgroundDecoder::Wait() {
+    if (!pending_) return;
+    pending_ = false;
+    std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return done_; });
     work_ = nullptr;
     if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
@@ -40,14 +55,16 @@ void BackgroundDecoder::Loop() {
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || (work_ && !done_); });
         if (stopping_) return;
-        const std::function<void()>* work = work_;
+        std::function<void()> work = std::move(work_);
+        work_ = nullptr;
         lock.unlock();
         std::exception_ptr failure;
         try {
-            (*work)();
+            work();
         } catch (...) {
             failure = std::current_exception();
         }
+        work = nullptr;
         lock.lock();
         failure_ = failure;
         done_ = true;

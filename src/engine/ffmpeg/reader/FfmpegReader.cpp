@@ -20,24 +20,6 @@ namespace trimora {
 
 namespace {
 
-// Enough for a few seconds of 1080p pictures; together with the decoder's own frames it keeps
-// the reader well inside a few hundred megabytes.
-// The frames reached by the latest seeks (the marks' frames, as they are shown when set) are
-// kept apart from the frames read since: going back to a mark after reading on, as the end
-// of a job does, costs no decoding from the keyframe.
-constexpr size_t kLandingBytes = 16u << 20;
-// Decoding this many frames forward is taken to cost about as much as a seek.
-constexpr int32_t kSeekCostFrames = 8;
-// Frames before a seek's target kept for later: a few after a jump, as many as fit while the
-// user steps backwards (each step back would otherwise decode from the keyframe again).
-constexpr int32_t kFramesKeptAfterJump = 2;
-// Frames read in order are kept only for a step or two back. Keeping more would hold on to the
-// decoder's pictures, so that its pool grows by a new picture for every frame read (a cut or a
-// playback would cycle through a hundred megabytes instead of a few pictures that stay in the
-// processor's cache); stepping back further decodes from the keyframe once and keeps the frames
-// on the way in the cache.
-constexpr size_t kRecentFrames = 4;
-
 // A value of an enumeration as a damaged file may have left it: read as the integer it holds and
 // taken only when it names one of the enumeration's values.
 template <typename Enum>
@@ -56,21 +38,19 @@ int32_t KiloBits(double bitsPerSecond) {
 }  // namespace
 
 FfmpegReader::FfmpegReader(size_t cacheBytes)
-    : cache_(cacheBytes), recent_(cacheBytes, kRecentFrames), landings_(kLandingBytes) {}
+    : pictures_(cacheBytes, [this](const AVFrame& picture, int32_t number) { return FrameOf(picture, number); }) {}
 
-FfmpegReader::~FfmpegReader() = default;
+FfmpegReader::~FfmpegReader() { Settle(); }
 
 void FfmpegReader::Close() {
-    video_.Close();
+    DiscardVideoAhead();
+    DiscardSoundAhead();
+    pictures_.Close();
     audio_.Close();
     index_.Clear();
-    cache_.Clear();
-    recent_.Clear();
-    landings_.Clear();
     seekLanding_ = false;
     info_ = Info();
     current_ = 0;
-    lastDelivered_ = 0;
     dropRemaining_ = 0;
     audioPositionMs_ = 0;
 }
@@ -116,7 +96,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
                              rate.den);
             if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " contains no pictures.");
             // The demuxer goes to the video; the streams stay readable through it.
-            video_.Open(std::move(first), videoIndex, &index_);
+            const size_t pictureBytes = sizeof(FrameHeader) + static_cast<size_t>(std::max(
+                                            0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, v->width, v->height, 1)));
+            pictures_.Open(std::move(first), videoIndex, &index_, pictureBytes);
             SkipUndecodableStart(path);
             zero = index_.ZeroTime();
             zeroBase = videoStream->time_base;
@@ -180,7 +162,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             // The first picture must decode: a file that only looks like a video fails here, and
             // the picture the program shows first is ready in the cache.
             FrameData picture;
-            if (DecodeUntil(1, false, false, &picture) == 0 || picture.empty())
+            if (pictures_.DecodeUntil(1, false, false, &picture) == 0 || picture.empty())
                 throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
         }
         info_.open = true;
@@ -215,12 +197,13 @@ void FfmpegReader::SkipUndecodableStart(const std::string& path) {
     // A stream cut in the middle of a group (a recording started mid-broadcast) begins with
     // pictures that need others before them: the decoder shows none of them, so they are not
     // counted; frame 1 is the first picture it shows.
-    video_.StartAt(0);
+    VideoDecoder& video = pictures_.Decoder();
+    video.StartAt(0);
     int32_t number = 0;
-    if (!video_.Next(number)) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
-    if (index_.HideBefore(video_.LastPacket())) {
+    if (!video.Next(number)) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
+    if (index_.HideBefore(video.LastPacket())) {
         if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
-        video_.StartAt(index_.StartPacketFor(1));
+        video.StartAt(index_.StartPacketFor(1));
     }
 }
 
@@ -262,6 +245,8 @@ void FfmpegReader::PlaceSound(int32_t frameNumber) {
 
 void FfmpegReader::SeekToFrame(int32_t frameNumber) {
     RequireOpen();
+    DiscardVideoAhead();
+    DiscardSoundAhead();
     dropRemaining_ = 0;
     if (!info_.hasVideo) {
         SeekToPosition(0);
@@ -270,12 +255,14 @@ void FfmpegReader::SeekToFrame(int32_t frameNumber) {
     const int32_t frame = std::clamp(frameNumber, 1, index_.FrameCount() + 1);
     current_ = frame - 1;
     seekLanding_ = true;
-    video_.SkipDisposableUpTo(0);
+    pictures_.Decoder().SkipDisposableUpTo(0);
     PlaceSound(frame);
 }
 
 void FfmpegReader::SeekToPosition(int32_t timeMs) {
     RequireOpen();
+    DiscardVideoAhead();
+    DiscardSoundAhead();
     if (info_.hasVideo) {
         SeekToFrame(index_.FrameAtMs(timeMs));
         return;
@@ -289,8 +276,9 @@ void FfmpegReader::SeekToPosition(int32_t timeMs) {
 
 void FfmpegReader::DropNotification(int32_t count) {
     if (!info_.hasVideo) return;
+    DiscardVideoAhead();
     dropRemaining_ = std::max(0, count);
-    video_.SkipDisposableUpTo(dropRemaining_ > 0 ? current_ + dropRemaining_ : 0);
+    pictures_.Decoder().SkipDisposableUpTo(dropRemaining_ > 0 ? current_ + dropRemaining_ : 0);
 }
 
 FrameData FfmpegReader::FrameOf(const AVFrame& picture, int32_t frameNumber) const {
@@ -310,99 +298,25 @@ FrameData FfmpegReader::FrameOf(const AVFrame& picture, int32_t frameNumber) con
     return frame;
 }
 
-bool FfmpegReader::DecodeForwardIsCheaper(int32_t wanted) const {
-    if (!video_.Started()) return false;
-    const int32_t next = video_.ExpectedNext();
-    if (next > wanted) return false;
-    const int32_t groupStart = std::max(1, index_.FrameOfPacket(index_.StartPacketFor(wanted)));
-    return wanted - next <= wanted - groupStart + kSeekCostFrames;
+void FfmpegReader::DecodeInBackground(bool on) {
+    // The sound read ahead is kept: the next reads hand it out.
+    if (!on) DiscardVideoAhead();
+    decodeInBackground_ = on;
 }
 
-int32_t FfmpegReader::DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out) {
-    if (!DecodeForwardIsCheaper(wanted)) StartDecodingAt(index_.StartPacketFor(wanted));
-    // Frames decoded on the way to the target are kept in the cache: stepping back from the
-    // target asks for them next.
-    const size_t frameBytes = sizeof(FrameHeader) +
-                              static_cast<size_t>(std::max(0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P,
-                                                                                       info_.width, info_.height, 1)));
-    const bool steppingBack = wanted < lastDelivered_ && wanted >= lastDelivered_ - 3;
-    const int32_t keep = steppingBack ? static_cast<int32_t>(std::min<size_t>(cache_.Capacity(frameBytes), 100000))
-                                      : kFramesKeptAfterJump;
-    // Pictures before the ones kept are neither shown nor kept: the decoder may skip those that
-    // nothing else refers to (a drop has announced its own range already).
-    if (!dropping) video_.SkipDisposableUpTo(std::max(0, wanted - keep - 1));
-    for (int restarts = 0;;) {
-        int32_t number = 0;
-        const AVFrame* picture = video_.Next(number);
-        if (!picture) {
-            // The last pictures could not be decoded: their slots keep the picture before.
-            if (!held_ || wanted > index_.FrameCount()) return 0;
-            Deliver(wanted, *held_, landing, out);
-            return wanted;
-        }
-        if (number < wanted) {
-            if (!dropping && number + keep >= wanted && !cache_.Find(number)) cache_.Store(number, *picture);
-            Hold(*picture);
-            continue;
-        }
-        if (number > wanted && dropping) {
-            // Skipped by the decoder as nothing refers to it, and thrown away anyway; the
-            // caller still gets a picture rather than the end-of-stream signal.
-            if (out && out->empty()) *out = FrameOf(*picture, number);
-            video_.PutBack();
-            return wanted;
-        }
-        if (number > wanted) {
-            // The wanted picture could not be decoded: its slot keeps the picture before it, so
-            // the frames after keep their numbers and their place beside the sound.
-            if (!held_ && restarts < 3) {
-                // Nothing before it came out in this run: start a group earlier.
-                const int32_t groupFirst = std::max(1, index_.FrameOfPacket(video_.StartPacket()));
-                const int64_t earlier = index_.StartPacketFor(std::max(1, std::min(groupFirst, wanted) - 1));
-                if (earlier < video_.StartPacket()) {
-                    ++restarts;
-                    StartDecodingAt(earlier);
-                    continue;
-                }
-            }
-            video_.PutBack();
-            // Only at the very start of a stream is there no picture before: the next one stands in.
-            Deliver(wanted, held_ ? *held_ : *picture, landing, out);
-            return wanted;
-        }
-        Hold(*picture);
-        Deliver(number, *picture, landing, out);
-        return number;
-    }
-}
-
-void FfmpegReader::StartDecodingAt(int64_t decodeIndex) {
-    video_.StartAt(decodeIndex);
-    held_.reset();
-}
-
-void FfmpegReader::Hold(const AVFrame& picture) {
-    if (!held_) held_ = ff::MakeFrame();
-    if (!held_) throw EngineError("Out of memory while decoding the video.");
-    av_frame_unref(held_.get());
-    ff::Check(av_frame_ref(held_.get(), &picture), "Out of memory while decoding the video");
-}
-
-void FfmpegReader::Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out) {
-    if (out) {
-        *out = FrameOf(picture, number);
-        recent_.Store(number, picture);
-        if (landing) landings_.Store(number, picture);
-    }
-    lastDelivered_ = number;
+int64_t FfmpegReader::PicturesDecoded() {
+    Settle();
+    return pictures_.PicturesDecoded();
 }
 
 void FfmpegReader::ReadNextVideoFrame(FrameData& frame) {
     lastReadInBackground_ = decodeInBackground_;
-    if (lastReadInBackground_)
-        background_.Run([&] { ReadNextVideoFrameHere(frame); });
-    else
+    if (!decodeInBackground_) {
         ReadNextVideoFrameHere(frame);
+        return;
+    }
+    if (!TakeVideoAhead(frame)) videoThread_.Run([&] { ReadNextVideoFrameHere(frame); });
+    StartVideoAhead();
 }
 
 void FfmpegReader::ReadNextVideoFrameHere(FrameData& frame) {
@@ -421,25 +335,69 @@ void FfmpegReader::ReadNextVideoFrameHere(FrameData& frame) {
     const bool landing = std::exchange(seekLanding_, false) && !dropping;
     // A dropped frame is never looked at: the caller's frame stays what it was.
     const bool deliver = !dropping || frame.empty();
-    const AVFrame* cached = cache_.Find(wanted);
-    if (!cached) cached = recent_.Find(wanted);
-    if (cached && landing && !landings_.Find(wanted)) landings_.Store(wanted, *cached);
-    if (!cached) cached = landings_.Find(wanted);
-    if (cached) {
-        if (deliver) frame = FrameOf(*cached, wanted);
-        current_ = wanted;
-        lastDelivered_ = wanted;
-        return;
+    try {
+        current_ = Fetch(wanted, dropping, landing, deliver ? &frame : nullptr);
+    } catch (...) {
+        frame.clear();
+        throw;
     }
-    const int32_t got = DecodeUntil(wanted, dropping, landing, deliver ? &frame : nullptr);
+}
+
+int32_t FfmpegReader::Fetch(int32_t wanted, bool dropping, bool landing, FrameData* out) {
+    if (pictures_.TakeKept(wanted, landing, out)) return wanted;
+    const int32_t got = pictures_.DecodeUntil(wanted, dropping, landing, out);
     if (got == 0) {
         // The file held this frame when it was opened: losing it is a failure, not the end.
-        frame.clear();
         throw EngineError("The video of " + info_.quotedPath + " ends after frame " + std::to_string(wanted - 1) +
                           " of " + std::to_string(index_.FrameCount()) +
                           ": the file is damaged or became shorter while it was read.");
     }
-    current_ = got;
+    return got;
+}
+
+void FfmpegReader::StartVideoAhead() {
+    const int32_t next = current_ + 1;
+    if (!info_.hasVideo || next > index_.FrameCount() || dropRemaining_ > 0 || seekLanding_) return;
+    videoAhead_ = VideoAhead{};
+    videoAhead_.started = true;
+    videoAhead_.wanted = next;
+    videoThread_.Start([this, next] {
+        try {
+            videoAhead_.got = Fetch(next, false, false, &videoAhead_.frame);
+        } catch (...) {
+            videoAhead_.failure = std::current_exception();
+        }
+    });
+}
+
+bool FfmpegReader::TakeVideoAhead(FrameData& frame) {
+    videoThread_.Wait();
+    VideoAhead ahead = std::exchange(videoAhead_, VideoAhead{});
+    if (!ahead.started || ahead.wanted != current_ + 1 || dropRemaining_ > 0 || seekLanding_) return false;
+    if (ahead.failure) {
+        frame.clear();
+        std::rethrow_exception(ahead.failure);
+    }
+    frame = std::move(ahead.frame);
+    current_ = ahead.got;
+    return true;
+}
+
+void FfmpegReader::Settle() {
+    videoThread_.Wait();
+    soundThread_.Wait();
+}
+
+void FfmpegReader::DiscardVideoAhead() {
+    // The frame read ahead stays among the recent ones: reading it again costs nothing.
+    videoThread_.Wait();
+    videoAhead_ = VideoAhead{};
+}
+
+void FfmpegReader::DiscardSoundAhead() {
+    soundThread_.Wait();
+    soundAhead_ = SoundAhead{};
+    soundCarry_.clear();
 }
 
 void FfmpegReader::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) {
@@ -447,8 +405,52 @@ void FfmpegReader::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) {
         block.clear();
         return;
     }
-    audio_.Read(std::max(0, blockSize), block);
-    audioPositionMs_ = static_cast<int32_t>(std::llround(audio_.Position() * 1000.0 / info_.sampleRate));
+    blockSize = std::max(0, blockSize);
+    CollectSoundAhead();
+    int64_t position = 0;
+    if (soundCarry_.empty()) {
+        audio_.Read(blockSize, block);
+        position = audio_.Position();
+    } else {
+        // Samples read ahead are handed out first, in whatever blocks the caller asks for.
+        const size_t frameBytes = static_cast<size_t>(std::max(1, audio_.Channels())) * sizeof(int16_t);
+        const size_t wanted = blockSize == 0 ? soundCarry_.size() : static_cast<size_t>(blockSize) * frameBytes;
+        if (soundCarry_.size() >= wanted) {
+            block.assign(soundCarry_.begin(), soundCarry_.begin() + static_cast<std::ptrdiff_t>(wanted));
+            soundCarry_.erase(soundCarry_.begin(), soundCarry_.begin() + static_cast<std::ptrdiff_t>(wanted));
+            carryStart_ += static_cast<int64_t>(wanted / frameBytes);
+            position = soundCarry_.empty() ? audio_.Position() : carryStart_;
+        } else {
+            block = std::exchange(soundCarry_, AudioBlock{});
+            AudioBlock rest;
+            audio_.Read(blockSize - static_cast<int32_t>(block.size() / frameBytes), rest);
+            block.insert(block.end(), rest.begin(), rest.end());
+            position = audio_.Position();
+        }
+    }
+    audioPositionMs_ = static_cast<int32_t>(std::llround(position * 1000.0 / info_.sampleRate));
+    if (decodeInBackground_ && !block.empty() && soundCarry_.empty()) StartSoundAhead(blockSize);
+}
+
+void FfmpegReader::StartSoundAhead(int32_t blockSize) {
+    soundAhead_ = SoundAhead{};
+    soundAhead_.started = true;
+    carryStart_ = audio_.Position();
+    soundThread_.Start([this, blockSize] {
+        try {
+            audio_.Read(blockSize, soundAhead_.block);
+        } catch (...) {
+            soundAhead_.failure = std::current_exception();
+        }
+    });
+}
+
+void FfmpegReader::CollectSoundAhead() {
+    soundThread_.Wait();
+    SoundAhead ahead = std::exchange(soundAhead_, SoundAhead{});
+    if (!ahead.started) return;
+    if (ahead.failure) std::rethrow_exception(ahead.failure);
+    soundCarry_ = std::move(ahead.block);
 }
 
 }  // namespace trimora

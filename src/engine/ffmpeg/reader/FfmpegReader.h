@@ -4,15 +4,15 @@
 // indexed when it is opened (one pass over its packets, no decoding), which makes the number of
 // frames exact and every seek frame-exact in every container.
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "engine/MediaFile.h"
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/reader/AudioDecoder.h"
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
-#include "engine/ffmpeg/reader/FrameCache.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
-#include "engine/ffmpeg/reader/VideoDecoder.h"
+#include "engine/ffmpeg/reader/PictureSource.h"
 
 namespace trimora {
 
@@ -51,17 +51,19 @@ public:
     int32_t CurrentVideoPosition();
     int32_t CurrentAudioPosition();
     void ReadNextVideoFrame(FrameData& frame);
-    // While on, the video is decoded on the reader's own thread below normal priority, the
-    // caller waiting for it: a job turns it on while it writes a file, so that the encoder's
-    // threads take the cores first and decoding fills the moments they leave.
-    void DecodeInBackground(bool on) { decodeInBackground_ = on; }
+    // While on, the video and the sound are decoded on threads of the reader's own below normal
+    // priority, each a frame or a block ahead: a job turns it on while it writes a file, so that
+    // the next frame and the next block are decoded while the window shows the current one, the
+    // encoder's threads take the cores first and decoding fills the moments they leave. Every
+    // call still gives exactly what it gives with it off.
+    void DecodeInBackground(bool on);
     // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
     bool LastReadInBackground() const { return lastReadInBackground_; }
     void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block);
     void DropNotification(int32_t count);
 
     // Pictures the video decoder has put out since the reader was made: the decoding work done.
-    int64_t PicturesDecoded() const { return video_.PicturesDecoded(); }
+    int64_t PicturesDecoded();
 
 private:
     struct Info {
@@ -85,20 +87,26 @@ private:
     };
 
     void RequireOpen() const;
-    bool DecodeForwardIsCheaper(int32_t wanted) const;
-    // Decodes until frame `wanted` comes out. Returns the number of the frame taken (which is
-    // `wanted` unless the stream lacks it), 0 at the end. The picture is delivered into `out`
-    // unless `out` is nullptr; `landing`: it is where a seek landed, kept among the landings.
-    int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
     // ReadNextVideoFrame's work, on the thread it is called on.
     void ReadNextVideoFrameHere(FrameData& frame);
-    // The frame holding a reference to the decoder's `picture` as frame `frameNumber`.
+    // Frame `wanted` into `out` (unless nullptr), kept or decoded; the number of the frame
+    // taken. Throws when the file no longer holds it.
+    int32_t Fetch(int32_t wanted, bool dropping, bool landing, FrameData* out);
+    // The frame handed out for the decoder's `picture` as frame `frameNumber`.
     FrameData FrameOf(const AVFrame& picture, int32_t frameNumber) const;
-    // Hands `picture` out as frame `number` (into `out` unless it is nullptr).
-    void Deliver(int32_t number, const AVFrame& picture, bool landing, FrameData* out);
-    void StartDecodingAt(int64_t decodeIndex);
-    // Keeps the latest picture decoded, to fill the place of one that cannot be decoded.
-    void Hold(const AVFrame& picture);
+    // Decoding ahead while a file is written: the next frame and the next sound block are read
+    // on the background threads as soon as the current ones are handed out, and taken when
+    // they are asked for. Anything else the caller asks first waits for them (Settle), and a
+    // seek or a drop lets them go.
+    void StartVideoAhead();
+    bool TakeVideoAhead(FrameData& frame);
+    void StartSoundAhead(int32_t blockSize);
+    // Waits for the block read ahead and puts it before what is read next; throws its failure.
+    void CollectSoundAhead();
+    void Settle();
+    void DiscardVideoAhead();
+    // For a seek, which places the sound anew.
+    void DiscardSoundAhead();
     void SkipUndecodableStart(const std::string& path);
     // The sound's clock restarts where the video's does: its stamps go through the index.
     void FollowVideoClock(const AVStream* audio, const AVStream* video);
@@ -106,22 +114,35 @@ private:
 
     Info info_;
     FrameIndex index_;
-    VideoDecoder video_;
+    PictureSource pictures_;
     AudioDecoder audio_;
-    FrameCache cache_;           // frames decoded on the way to a seek's target
-    FrameCache recent_;          // the latest frames read in order
-    FrameCache landings_;        // the frames the latest seeks landed on
-    ff::FramePtr held_;          // the latest picture of this decoding run, empty after a restart
     bool seekLanding_ = false;   // the next frame read is where a seek landed
     int32_t current_ = 0;        // the frame delivered last
-    int32_t lastDelivered_ = 0;  // the frame handed out last, to tell steps back from jumps
     int32_t dropRemaining_ = 0;  // reads announced as thrown away
     int32_t audioPositionMs_ = 0;
     uint32_t source_ = 0;        // stamped into every frame of this opening
     bool decodeInBackground_ = false;
     bool lastReadInBackground_ = false;
-    // Decodes the video while decodeInBackground_ is on; last, so its thread ends first.
-    BackgroundDecoder background_;
+
+    // What the background threads read ahead.
+    struct VideoAhead {
+        bool started = false;
+        int32_t wanted = 0;  // the frame asked for
+        int32_t got = 0;     // the frame taken
+        FrameData frame;
+        std::exception_ptr failure;
+    } videoAhead_;
+    struct SoundAhead {
+        bool started = false;
+        AudioBlock block;
+        std::exception_ptr failure;
+    } soundAhead_;
+    AudioBlock soundCarry_;   // samples read ahead, not yet handed out
+    int64_t carryStart_ = 0;  // the sample the carry starts with
+    // Decode the video and the sound while decodeInBackground_ is on; last, so that their
+    // threads end first.
+    BackgroundDecoder videoThread_;
+    BackgroundDecoder soundThread_;
 };
 
 }  // namespace trimora
