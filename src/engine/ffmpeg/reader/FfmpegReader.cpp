@@ -13,6 +13,7 @@ extern "C" {
 }
 
 #include "engine/FrameBuffer.h"
+#include "engine/ffmpeg/reader/ContainerTables.h"
 #include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 
@@ -97,7 +98,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
 
-        ScanResult scan = Scan(first.get(), videoIndex, audioIndex, progress);
+        // The container's own tables where they tell every packet; else every packet is read.
+        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex);
+        ScanResult scan = tables ? std::move(*tables) : Scan(first.get(), videoIndex, audioIndex, progress);
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
         if (videoStream) {
