@@ -123,6 +123,13 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
 
 std::string H264Mp4() { return MakeClip(H264Spec(100, 12)); }
 
+std::string MjpegAvi() {
+    ClipSpec spec = Clip("avi", 60, 12);
+    spec.videoCodec = "mjpeg";
+    spec.extraArgs = "-pix_fmt yuvj420p";
+    return MakeClip(spec);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Inputs, ContainerTablesTest,
     testing::Values(TablesCase{"mp4_bframes", H264Mp4, true},
@@ -143,8 +150,12 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"mp4_fragmented", [] { return Fragmented(H264Mp4()); }, false},
                     TablesCase{"qtmux_h264_pcm", [] { return MakeGstClip(Gst("mov", "h264", "pcm")); }, true},
                     TablesCase{"qtmux_mjpeg_mp3", [] { return MakeGstClip(Gst("mov", "mjpeg", "mp3")); }, false},
+                    // MPEG-4 pictures in AVI: which ones the demuxer times depends on their kind.
                     TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, false},
-                    TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, false},
+                    TablesCase{"avi_mjpeg", MjpegAvi, true},
+                    // The index is at the end of an AVI file: gone when the end is.
+                    TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},
+                    TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, true},
                     TablesCase{"avi_cut_end", [] { return MakeRecording("avi-cut-end"); }, false}),
     [](const testing::TestParamInfo<TablesCase>& info) { return std::string(info.param.name); });
 

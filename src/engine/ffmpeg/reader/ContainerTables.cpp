@@ -389,6 +389,130 @@ std::optional<ScanResult> FromMovie(AVFormatContext* input, int videoIndex, int 
     return result;
 }
 
+// An AVI index entry tells where a chunk's header is; its data follows the 8-byte header.
+constexpr int64_t kChunkHeader = 8;
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
+
+// How many chunks with data an AVI file's index (idx1) lists for each stream number, where the
+// file is one whole RIFF part holding that index. The demuxer indexes a file without one (an
+// interrupted recording) as it reads, so its index then holds only what was read so far; and
+// the further parts of a file beyond a gigabyte are indexed otherwise.
+bool CountIndexedChunks(const FileBytes& file, std::vector<int64_t>& counts) {
+    std::vector<uint8_t> h;
+    if (!file.Read(0, 12, h) || std::memcmp(h.data(), "RIFF", 4) != 0 || std::memcmp(h.data() + 8, "AVI ", 4) != 0)
+        return false;
+    const int64_t riffEnd = 8 + static_cast<int64_t>(Le32(h.data() + 4));
+    if (riffEnd > file.Size() || file.Size() - riffEnd > 1) return false;
+    bool found = false;
+    for (int64_t at = 12; at <= riffEnd - 8;) {
+        if (!file.Read(at, 8, h)) return false;
+        const int64_t size = Le32(h.data() + 4);
+        if (size > riffEnd - at - 8) return false;
+        if (std::memcmp(h.data(), "idx1", 4) == 0) {
+            std::vector<uint8_t> entries;
+            if (found || !file.Read(at + 8, size, entries)) return false;
+            found = true;
+            counts.assign(100, 0);
+            for (size_t e = 0; e + 16 <= entries.size(); e += 16) {
+                const uint8_t* id = entries.data() + e;
+                if (id[0] < '0' || id[0] > '9' || id[1] < '0' || id[1] > '9') continue;
+                if (Le32(id + 12) > 0) ++counts[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
+            }
+        }
+        at += 8 + size + (size & 1);
+    }
+    return found;
+}
+
+// Pictures the AVI demuxer passes on as the index tells them: each one whole on its own (no
+// reordering, a keyframe wherever the index says), so no parser has anything to change.
+bool IntraOnlyPictures(const AVStream* stream) {
+    switch (stream->codecpar->codec_id) {
+    case AV_CODEC_ID_MJPEG:
+    case AV_CODEC_ID_RAWVIDEO:
+    case AV_CODEC_ID_HUFFYUV:
+    case AV_CODEC_ID_FFVHUFF:
+        return stream->codecpar->video_delay == 0;
+    default:
+        return false;
+    }
+}
+
+bool AviVideo(AVStream* stream, int64_t fileSize, ScanResult& result) {
+    // Each chunk is one frame period: one tick of the stream's time base.
+    if (!IntraOnlyPictures(stream) || av_cmp_q(stream->r_frame_rate, av_inv_q(stream->time_base)) != 0) return false;
+    const auto entries = IndexOf(stream, fileSize);
+    if (!entries) return false;
+    result.video.reserve(entries->size());
+    for (size_t i = 0; i < entries->size(); ++i) {
+        const AVIndexEntry& e = (*entries)[i];
+        if (e.timestamp != static_cast<int64_t>(i) || e.pos > fileSize - kChunkHeader - e.size) return false;
+        PacketEntry p;
+        p.pts = p.dts = e.timestamp;
+        p.pos = e.pos + kChunkHeader;
+        p.duration = 1;
+        p.key = (e.flags & AVINDEX_KEYFRAME) != 0;
+        result.video.push_back(p);
+        result.videoBytes += e.size;
+    }
+    return true;
+}
+
+// Plain PCM sound: the demuxer hands each chunk on in packets of at most 1024 sample frames
+// (one sample frame a packet where those are large), timed by the bytes before them.
+bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
+    const AVCodecParameters* a = stream->codecpar;
+    const int bits = av_get_bits_per_sample(a->codec_id);
+    const bool pcm = a->codec_id == AV_CODEC_ID_PCM_U8 || a->codec_id == AV_CODEC_ID_PCM_S16LE ||
+                     a->codec_id == AV_CODEC_ID_PCM_S24LE || a->codec_id == AV_CODEC_ID_PCM_S32LE ||
+                     a->codec_id == AV_CODEC_ID_PCM_F32LE;
+    const int64_t frameBytes = a->block_align;
+    if (!pcm || a->sample_rate <= 0 || frameBytes <= 0 || frameBytes != static_cast<int64_t>(a->ch_layout.nb_channels) * bits / 8)
+        return false;
+    const int64_t largest = frameBytes <= 1 ? INT_MAX : frameBytes < 32 ? 1024 * frameBytes : frameBytes;
+    const auto entries = IndexOf(stream, fileSize);
+    if (!entries) return false;
+    result.audio.reserve(entries->size() * 2);
+    int64_t bytes = 0;
+    for (const AVIndexEntry& e : *entries) {
+        if (e.timestamp != bytes || e.size % frameBytes != 0 || e.pos > fileSize - kChunkHeader - e.size) return false;
+        int64_t pos = e.pos + kChunkHeader;
+        for (int64_t left = e.size; left > 0;) {
+            const int64_t size = std::min(left, largest);
+            const int64_t duration = av_rescale_rnd(1, size / frameBytes * stream->time_base.den,
+                                                    static_cast<int64_t>(a->sample_rate) * stream->time_base.num, AV_ROUND_DOWN);
+            result.audio.push_back(SoundPacket{bytes / frameBytes, pos, duration});
+            result.audioBytes += size;
+            bytes += size;
+            pos += size;
+            left -= size;
+        }
+    }
+    return true;
+}
+
+std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int audioIndex) {
+    const FileBytes file(input->pb, avio_size(input->pb));
+    const int64_t fileSize = file.Size();
+    std::vector<int64_t> counts;
+    if (fileSize <= 0 || !CountIndexedChunks(file, counts)) return std::nullopt;
+    // The demuxer's index is the file's whole index.
+    for (int index : {videoIndex, audioIndex}) {
+        if (index < 0) continue;
+        const AVStream* stream = input->streams[index];
+        if (stream->id < 0 || stream->id >= static_cast<int>(counts.size()) ||
+            counts[static_cast<size_t>(stream->id)] != avformat_index_get_entries_count(stream))
+            return std::nullopt;
+    }
+    ScanResult result;
+    if (videoIndex >= 0 && !AviVideo(input->streams[videoIndex], fileSize, result)) return std::nullopt;
+    if (audioIndex >= 0 && !AviSound(input->streams[audioIndex], fileSize, result)) return std::nullopt;
+    return result;
+}
+
 bool SameVideo(const PacketEntry& a, const AVPacket* p) {
     return a.pts == p->pts && a.dts == p->dts && a.pos == p->pos && a.duration == p->duration &&
            a.key == ((p->flags & AV_PKT_FLAG_KEY) != 0) && a.discard == ((p->flags & AV_PKT_FLAG_DISCARD) != 0);
@@ -428,9 +552,14 @@ bool ConfirmedByFirstPackets(AVFormatContext* input, int videoIndex, int audioIn
 
 std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex) {
     if (!input || !input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL) || !input->iformat) return std::nullopt;
+    // The demuxer reads on from where it is: the tables are read elsewhere and it is put back.
+    const int64_t demuxerAt = avio_tell(input->pb);
     std::optional<ScanResult> result;
     if (std::strcmp(input->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0)
         result = FromMovie(input, videoIndex, audioIndex);
+    else if (std::strcmp(input->iformat->name, "avi") == 0)
+        result = FromAvi(input, videoIndex, audioIndex);
+    if (result && avio_seek(input->pb, demuxerAt, SEEK_SET) != demuxerAt) return std::nullopt;
     if (result && !ConfirmedByFirstPackets(input, videoIndex, audioIndex, *result)) return std::nullopt;
     return result;
 }
