@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -89,6 +90,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
     try {
         info_.quotedPath = Quoted(path);
+        // The sound reads through a demuxer of its own. Opening one costs as much as the first
+        // (a long movie's tables are read again), so it opens meanwhile on another thread.
+        std::future<ff::InputContextPtr> soundInput = std::async(std::launch::async, [path] { return OpenInput(path); });
         ff::InputContextPtr first = OpenInput(path);
         AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         const int videoIndex = FindVideoStream(first.get());
@@ -150,7 +154,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
             const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
             const int64_t firstTime = scan.audioFirst != AV_NOPTS_VALUE ? scan.audioFirst : audioZero;
-            ff::InputContextPtr second = OpenInput(path);
+            ff::InputContextPtr second = soundInput.get();
             const int match = MatchingStream(second.get(), audioStream);
             if (match < 0) throw EngineError("The sound of " + Quoted(path) + " cannot be found again.");
             // The same demuxer once more, for a sound stream that cannot be taken back to its start.
