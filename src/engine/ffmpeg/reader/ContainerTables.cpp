@@ -550,7 +550,8 @@ bool ConfirmedByFirstPackets(AVFormatContext* input, int videoIndex, int audioIn
 
 }  // namespace
 
-std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex) {
+std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen) {
+    reopen = false;
     if (!input || !input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL) || !input->iformat) return std::nullopt;
     // The demuxer reads on from where it is: the tables are read elsewhere and it is put back.
     const int64_t demuxerAt = avio_tell(input->pb);
@@ -559,8 +560,15 @@ std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoI
         result = FromMovie(input, videoIndex, audioIndex);
     else if (std::strcmp(input->iformat->name, "avi") == 0)
         result = FromAvi(input, videoIndex, audioIndex);
-    if (result && avio_seek(input->pb, demuxerAt, SEEK_SET) != demuxerAt) return std::nullopt;
-    if (result && !ConfirmedByFirstPackets(input, videoIndex, audioIndex, *result)) return std::nullopt;
+    // Put back in any case: the packets are read from there when the tables do not tell them.
+    if (avio_seek(input->pb, demuxerAt, SEEK_SET) != demuxerAt) {
+        reopen = true;
+        return std::nullopt;
+    }
+    if (result && !ConfirmedByFirstPackets(input, videoIndex, audioIndex, *result)) {
+        reopen = true;
+        return std::nullopt;
+    }
     return result;
 }
 

@@ -11,8 +11,9 @@ namespace trimora {
 
 // Exactly what Scan() would find in `input` (just opened, nothing read yet), or nothing where the
 // tables cannot tell it for certain (fragmented or damaged tables, a file whose end is missing,
-// packets the demuxer reshapes as it reads them): the packets must be read then. Reads a few
-// packets from the start to confirm; the demuxer is left anywhere.
-std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex);
+// packets the demuxer reshapes as it reads them): the packets must be read then. The first
+// packets are read to confirm what the tables tell; where they disagree, `reopen` is set: the
+// demuxer has read on, and a new one must read the packets from the start.
+std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen);
 
 }  // namespace trimora

@@ -94,16 +94,18 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         // (a long movie's tables are read again), so it opens meanwhile on another thread.
         std::future<ff::InputContextPtr> soundInput = std::async(std::launch::async, [path] { return OpenInput(path); });
         ff::InputContextPtr first = OpenInput(path);
-        AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
         if (videoIndex < 0 && audioIndex < 0)
             throw EngineError("The file " + Quoted(path) + " contains neither video nor sound.");
+        // The container's own tables where they tell every packet; else every packet is read, by
+        // a demuxer that has read none yet.
+        bool reopen = false;
+        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen);
+        if (reopen) first = OpenInput(path);
+        AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
-
-        // The container's own tables where they tell every packet; else every packet is read.
-        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex);
         ScanResult scan = tables ? std::move(*tables) : Scan(first.get(), videoIndex, audioIndex, progress);
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
