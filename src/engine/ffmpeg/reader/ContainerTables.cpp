@@ -11,6 +11,9 @@ namespace {
 
 // Packets compared with what the demuxer really gives before the tables are trusted.
 constexpr size_t kPacketsConfirmed = 32;
+// A table larger than this (ten hours at 60 frames a second need a tenth of it) is damage: it
+// is not read into memory.
+constexpr int64_t kLargestTable = int64_t{64} << 20;
 
 constexpr uint32_t Tag(const char (&name)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(name[0])) << 24 |
@@ -98,7 +101,8 @@ bool Descend(const FileBytes& file, const Box& from, std::initializer_list<uint3
 
 // A full box's body (after version and flags) read whole.
 bool ReadBody(const FileBytes& file, const Box& box, std::vector<uint8_t>& body, uint8_t& version) {
-    if (!file.Read(box.body, box.end - box.body, body) || body.size() < 4) return false;
+    if (box.end - box.body > kLargestTable || !file.Read(box.body, box.end - box.body, body) || body.size() < 4)
+        return false;
     version = body[0];
     body.erase(body.begin(), body.begin() + 4);
     return true;
@@ -413,7 +417,7 @@ bool CountIndexedChunks(const FileBytes& file, std::vector<int64_t>& counts) {
         if (size > riffEnd - at - 8) return false;
         if (std::memcmp(h.data(), "idx1", 4) == 0) {
             std::vector<uint8_t> entries;
-            if (found || !file.Read(at + 8, size, entries)) return false;
+            if (found || size > kLargestTable || !file.Read(at + 8, size, entries)) return false;
             found = true;
             counts.assign(100, 0);
             for (size_t e = 0; e + 16 <= entries.size(); e += 16) {
