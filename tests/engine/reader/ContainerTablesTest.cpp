@@ -142,6 +142,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    spec.bFrames = false;
                                    return MakeClip(spec);
                                }, true},
+                    TablesCase{"mp4_hevc", [] {
+                                   ClipSpec spec = Clip("mp4", 60, 25);
+                                   spec.videoCodec = "libx265";
+                                   spec.extraArgs = "-x265-params log-level=error";
+                                   return MakeClip(spec);
+                               }, true},
                     // An edit list that starts inside a group: its first pictures are decoded, not shown.
                     TablesCase{"mp4_edit_list", [] { return Remuxed(H264Mp4(), "-ss 1.3"); }, true},
                     // The pictures start later than the sound: an empty edit before them.
