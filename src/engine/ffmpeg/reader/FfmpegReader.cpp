@@ -91,8 +91,10 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
     try {
         info_.quotedPath = Quoted(path);
         // The sound reads through a demuxer of its own. Opening one costs as much as the first
-        // (a long movie's tables are read again), so it opens meanwhile on another thread.
-        std::future<ff::InputContextPtr> soundInput = std::async(std::launch::async, [path] { return OpenInput(path); });
+        // (a long movie's tables are read again), so it opens meanwhile on another thread (or
+        // when it is needed, where no thread can be had).
+        std::future<ff::InputContextPtr> soundInput =
+            std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
         ff::InputContextPtr first = OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
