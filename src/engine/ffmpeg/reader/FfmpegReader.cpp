@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <future>
 #include <system_error>
 #include <type_traits>
 #include <utility>
@@ -13,6 +14,7 @@ extern "C" {
 }
 
 #include "engine/FrameBuffer.h"
+#include "engine/ffmpeg/reader/ContainerTables.h"
 #include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 
@@ -68,16 +70,25 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
     try {
         info_.quotedPath = Quoted(path);
+        // The sound reads through a demuxer of its own. Opening one costs as much as the first
+        // (a long movie's tables are read again), so it opens meanwhile on another thread (or
+        // when it is needed, where no thread can be had).
+        std::future<ff::InputContextPtr> soundInput =
+            std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
         ff::InputContextPtr first = OpenInput(path);
-        AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
         if (videoIndex < 0 && audioIndex < 0)
             throw EngineError("The file " + Quoted(path) + " contains neither video nor sound.");
+        // The container's own tables where they tell every packet; else every packet is read, by
+        // a demuxer that has read none yet.
+        bool reopen = false;
+        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen);
+        if (reopen) first = OpenInput(path);
+        AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
-
-        ScanResult scan = Scan(first.get(), videoIndex, audioIndex, progress);
+        ScanResult scan = tables ? std::move(*tables) : Scan(first.get(), videoIndex, audioIndex, progress);
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
         if (videoStream) {
@@ -129,7 +140,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
             const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
             const int64_t firstTime = scan.audioFirst != AV_NOPTS_VALUE ? scan.audioFirst : audioZero;
-            ff::InputContextPtr second = OpenInput(path);
+            ff::InputContextPtr second = soundInput.get();
             const int match = MatchingStream(second.get(), audioStream);
             if (match < 0) throw EngineError("The sound of " + Quoted(path) + " cannot be found again.");
             // The same demuxer once more, for a sound stream that cannot be taken back to its start.

@@ -61,20 +61,39 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
         durationMs_ = ClampedMs(static_cast<double>(frameTimes_.back() - zero_) * tick_ + frameSeconds_);
 
     orderKey_ = std::move(order);
-    std::unordered_map<int64_t, int> posUses, dtsUses, ptsUses;
+    KeyLookup byPos, byDts, byPts;
     for (size_t i = 0; i < packets_.size(); ++i) {
-        if (!packets_[i].key) continue;
-        keyPackets_.push_back(static_cast<int64_t>(i));
-        if (packets_[i].pos >= 0) ++posUses[packets_[i].pos];
-        if (packets_[i].dts != kNoTime) ++dtsUses[packets_[i].dts];
-        if (packets_[i].pts != kNoTime) ++ptsUses[packets_[i].pts];
+        const PacketEntry& e = packets_[i];
+        if (!e.key) continue;
+        const auto k = static_cast<int64_t>(i);
+        keyPackets_.push_back(k);
+        if (e.pos >= 0) byPos.emplace_back(e.pos, k);
+        if (e.dts != kNoTime) byDts.emplace_back(e.dts, k);
+        if (e.pts != kNoTime) byPts.emplace_back(e.pts, k);
     }
-    for (int64_t k : keyPackets_) {
-        const PacketEntry& e = Packet(k);
-        if (e.pos >= 0 && posUses[e.pos] == 1) keyByPos_[e.pos] = k;
-        if (e.dts != kNoTime && dtsUses[e.dts] == 1) keyByDts_[e.dts] = k;
-        if (e.pts != kNoTime && ptsUses[e.pts] == 1) keyByPts_[e.pts] = k;
+    keyByPos_ = UniqueKeys(std::move(byPos));
+    keyByDts_ = UniqueKeys(std::move(byDts));
+    keyByPts_ = UniqueKeys(std::move(byPts));
+}
+
+FrameIndex::KeyLookup FrameIndex::UniqueKeys(KeyLookup keys) {
+    std::sort(keys.begin(), keys.end());
+    KeyLookup unique;
+    unique.reserve(keys.size());
+    for (size_t i = 0; i < keys.size();) {
+        size_t next = i + 1;
+        while (next < keys.size() && keys[next].first == keys[i].first) ++next;
+        if (next == i + 1) unique.push_back(keys[i]);
+        i = next;
     }
+    return unique;
+}
+
+std::optional<int64_t> FrameIndex::FindKey(const KeyLookup& keys, int64_t value) {
+    const auto it = std::lower_bound(keys.begin(), keys.end(), value,
+                                     [](const std::pair<int64_t, int64_t>& k, int64_t v) { return k.first < v; });
+    if (it == keys.end() || it->first != value) return std::nullopt;
+    return it->second;
 }
 
 // Fills `order` with a presentation sort key per packet. Leaves `times` empty when the keys are
@@ -292,11 +311,11 @@ std::optional<int64_t> FrameIndex::Recognise(int64_t pos, int64_t dts, int64_t p
     if (packets_.empty()) return std::nullopt;
     if (key) {
         if (pos >= 0) {
-            if (auto it = keyByPos_.find(pos); it != keyByPos_.end()) return it->second;
+            if (const auto k = FindKey(keyByPos_, pos)) return k;
         } else if (dts != kNoTime) {
-            if (auto it = keyByDts_.find(dts); it != keyByDts_.end()) return it->second;
+            if (const auto k = FindKey(keyByDts_, dts)) return k;
         } else if (pts != kNoTime) {
-            if (auto it = keyByPts_.find(pts); it != keyByPts_.end()) return it->second;
+            if (const auto k = FindKey(keyByPts_, pts)) return k;
         }
     }
     if (pos >= 0 && pos == packets_.front().pos) return 0;

@@ -14,7 +14,7 @@
 // is a segment, and the sound maps its own times through the same segments.
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace trimora {
@@ -108,9 +108,14 @@ private:
     std::vector<int32_t> startMs_;          // frame - 1 -> start in ms from zero
     std::vector<int64_t> orderKey_;         // decode index -> presentation sort key
     std::vector<int64_t> keyPackets_;       // decode indexes of keyframes, ascending
-    std::unordered_map<int64_t, int64_t> keyByPos_;
-    std::unordered_map<int64_t, int64_t> keyByDts_;
-    std::unordered_map<int64_t, int64_t> keyByPts_;
+    // Keyframes by their position or time (value, decode index), sorted by value; a value two
+    // keyframes share names neither.
+    using KeyLookup = std::vector<std::pair<int64_t, int64_t>>;
+    static KeyLookup UniqueKeys(KeyLookup keys);
+    static std::optional<int64_t> FindKey(const KeyLookup& keys, int64_t value);
+    KeyLookup keyByPos_;
+    KeyLookup keyByDts_;
+    KeyLookup keyByPts_;
     double tick_ = 0;                       // seconds per time base tick
     double frameSeconds_ = 0.04;
     int64_t zero_ = 0;

@@ -1,0 +1,19 @@
+#pragma once
+// The opening pass's result read from the container's own index instead of from every packet:
+// an MP4/QuickTime file's sample tables and an AVI file's index tell every packet's place,
+// time and kind, so a long file opens without reading it.
+#include <optional>
+
+#include "engine/FfmpegUtil.h"
+#include "engine/ffmpeg/reader/PacketScan.h"
+
+namespace trimora {
+
+// Exactly what Scan() would find in `input` (just opened, nothing read yet), or nothing where the
+// tables cannot tell it for certain (fragmented or damaged tables, a file whose end is missing,
+// packets the demuxer reshapes as it reads them): the packets must be read then. The first
+// packets are read to confirm what the tables tell; where they disagree, `reopen` is set: the
+// demuxer has read on, and a new one must read the packets from the start.
+std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen);
+
+}  // namespace trimora

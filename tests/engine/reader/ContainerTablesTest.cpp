@@ -1,0 +1,173 @@
+// The index read from a container's own tables against the one read from every packet: equal
+// field by field, or declined, never different.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "ReaderTestSupport.h"
+#include "engine/ffmpeg/reader/ContainerTables.h"
+#include "engine/ffmpeg/reader/InputFile.h"
+#include "support/GstClips.h"
+
+namespace trimora::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// `input` made again by the ffmpeg command (stream copy, the movie's header first), with options
+// before and after the input.
+std::string Remuxed(const std::string& input, const std::string& before, const std::string& after = "") {
+    return CachedMedia("tables|" + input + "|" + before + "|" + after, ".mp4", [&](const std::string& path) {
+        const std::string command = "ffmpeg -v error -nostdin -y " + before + " -i " + ShellQuote(input) + " " +
+                                    after + " -c copy -movflags +faststart " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(command), 0) << command;
+    });
+}
+
+std::string Fragmented(const std::string& input) {
+    return CachedMedia("tables-frag|" + input, ".mp4", [&](const std::string& path) {
+        const std::string command = "ffmpeg -v error -nostdin -y -i " + ShellQuote(input) +
+                                    " -c copy -movflags frag_keyframe+empty_moov " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(command), 0) << command;
+    });
+}
+
+// A copy of the file whose last part is missing.
+std::string CutShort(const std::string& input, double share) {
+    return CachedMedia("tables-cut|" + input + "|" + std::to_string(share), fs::path(input).extension().string(),
+                       [&](const std::string& path) {
+                           fs::copy_file(input, path, fs::copy_options::overwrite_existing);
+                           fs::resize_file(path, static_cast<uintmax_t>(static_cast<double>(fs::file_size(input)) * share));
+                       });
+}
+
+ClipSpec Clip(const std::string& format, int frames, int gop) {
+    ClipSpec spec;
+    spec.format = format;
+    spec.frames = frames;
+    spec.gop = gop;
+    return spec;
+}
+
+GstClipSpec Gst(const std::string& container, const std::string& video, const std::string& audio) {
+    GstClipSpec spec;
+    spec.container = container;
+    spec.video = video;
+    spec.audio = audio;
+    return spec;
+}
+
+struct TablesCase {
+    const char* name;
+    std::function<std::string()> make;
+    bool fast;  // the tables must be used
+};
+
+void PrintTo(const TablesCase& c, std::ostream* out) { *out << c.name; }
+
+struct Opened {
+    ff::InputContextPtr input;
+    int video = -1, audio = -1;
+};
+
+Opened Open(const std::string& path) {
+    Opened o;
+    o.input = OpenInput(path);
+    o.video = FindVideoStream(o.input.get());
+    o.audio = av_find_best_stream(o.input.get(), AVMEDIA_TYPE_AUDIO, -1, o.video, nullptr, 0);
+    return o;
+}
+
+class ContainerTablesTest : public testing::TestWithParam<TablesCase> {};
+
+TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
+    const std::string path = GetParam().make();
+    Opened scanned = Open(path);
+    const ScanResult scan = Scan(scanned.input.get(), scanned.video, scanned.audio, nullptr);
+    Opened tabled = Open(path);
+    bool reopen = false;
+    const std::optional<ScanResult> tables = ReadContainerTables(tabled.input.get(), tabled.video, tabled.audio, reopen);
+    EXPECT_FALSE(reopen);
+    EXPECT_EQ(tables.has_value(), GetParam().fast);
+    if (!tables) return;
+    ASSERT_EQ(tables->video.size(), scan.video.size());
+    for (size_t i = 0; i < scan.video.size(); ++i) {
+        SCOPED_TRACE("video packet " + std::to_string(i));
+        const PacketEntry& a = tables->video[i];
+        const PacketEntry& b = scan.video[i];
+        EXPECT_EQ(a.pts, b.pts);
+        EXPECT_EQ(a.dts, b.dts);
+        EXPECT_EQ(a.pos, b.pos);
+        EXPECT_EQ(a.duration, b.duration);
+        EXPECT_EQ(a.key, b.key);
+        EXPECT_EQ(a.discard, b.discard);
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(tables->videoBytes, scan.videoBytes);
+    ASSERT_EQ(tables->audio.size(), scan.audio.size());
+    for (size_t i = 0; i < scan.audio.size(); ++i) {
+        SCOPED_TRACE("sound packet " + std::to_string(i));
+        EXPECT_EQ(tables->audio[i].time, scan.audio[i].time);
+        EXPECT_EQ(tables->audio[i].pos, scan.audio[i].pos);
+        EXPECT_EQ(tables->audio[i].duration, scan.audio[i].duration);
+        if (HasFailure()) return;
+    }
+    EXPECT_EQ(tables->audioBytes, scan.audioBytes);
+
+    // And the reader built on them delivers every frame once, in order.
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    const Delivered d = ReadAllFrames(reader);
+    EXPECT_EQ(static_cast<int>(d.stamps.size()), reader.NumberOfFrames());
+    for (size_t i = 1; i < d.stamps.size(); ++i) EXPECT_EQ(d.stamps[i], d.stamps[i - 1] + 1) << "frame " << i + 1;
+}
+
+std::string H264Mp4() { return MakeClip(H264Spec(100, 12)); }
+
+std::string MjpegAvi() {
+    ClipSpec spec = Clip("avi", 60, 12);
+    spec.videoCodec = "mjpeg";
+    spec.extraArgs = "-pix_fmt yuvj420p";
+    return MakeClip(spec);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ContainerTablesTest,
+    testing::Values(TablesCase{"mp4_bframes", H264Mp4, true},
+                    TablesCase{"mov", [] { return MakeClip(Clip("mov", 60, 25)); }, true},
+                    TablesCase{"mp4_mpeg4", [] {
+                                   ClipSpec spec = Clip("mp4", 60, 12);
+                                   spec.videoCodec = "mpeg4";
+                                   spec.bFrames = false;
+                                   return MakeClip(spec);
+                               }, true},
+                    TablesCase{"mp4_hevc", [] {
+                                   ClipSpec spec = Clip("mp4", 60, 25);
+                                   spec.videoCodec = "libx265";
+                                   spec.extraArgs = "-x265-params log-level=error";
+                                   return MakeClip(spec);
+                               }, true},
+                    // An edit list that starts inside a group: its first pictures are decoded, not shown.
+                    TablesCase{"mp4_edit_list", [] { return Remuxed(H264Mp4(), "-ss 1.3"); }, true},
+                    // The pictures start later than the sound: an empty edit before them.
+                    TablesCase{"mp4_empty_edit", [] {
+                                   const std::string clip = H264Mp4();
+                                   return Remuxed(clip, "-itsoffset 0.2 -i " + ShellQuote(clip), "-map 0:v -map 1:a");
+                               }, true},
+                    TablesCase{"mp4_cut_short", [] { return CutShort(Remuxed(H264Mp4(), ""), 0.7); }, false},
+                    TablesCase{"mp4_fragmented", [] { return Fragmented(H264Mp4()); }, false},
+                    TablesCase{"qtmux_h264_pcm", [] { return MakeGstClip(Gst("mov", "h264", "pcm")); }, true},
+                    TablesCase{"qtmux_mjpeg_pcm", [] { return MakeGstClip(Gst("mov", "mjpeg", "pcm")); }, true},
+                    TablesCase{"qtmux_mjpeg_mp3", [] { return MakeGstClip(Gst("mov", "mjpeg", "mp3")); }, false},
+                    // MPEG-4 pictures in AVI: which ones the demuxer times depends on their kind.
+                    TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, false},
+                    TablesCase{"avi_mjpeg", MjpegAvi, true},
+                    // The index is at the end of an AVI file: gone when the end is.
+                    TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},
+                    TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, true},
+                    TablesCase{"avi_cut_end", [] { return MakeRecording("avi-cut-end"); }, false}),
+    [](const testing::TestParamInfo<TablesCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace trimora::test
