@@ -1,9 +1,18 @@
 // Time to open an input with the reader (which indexes every packet) beside the plain FFmpeg
-// open (probe the streams and decode the first picture), for a 60-second clip and an hour-long
-// file, in several containers. The hour-long files are made cheaply: a small 60-second clip
-// copied sixty times over without re-encoding.
+// open (probe the streams and decode the first picture) and a plain packet scan (probe, then
+// read every packet once, nothing else: the cost of reading the file once), for 60-second clips
+// and hour-long files in several containers. The hour-long files are made cheaply: a small
+// 60-second clip copied sixty times over without re-encoding.
+// Then what the window suffers: a real main window (offscreen) opens the hour-long files and a
+// large file (the camera-like clip copied to about 2.4 GB of MPEG-TS) as the Open dialog's answer
+// does, while a 2 ms timer on the window's thread records the longest gap between its ticks.
 //
-//   bench_open_latency
+//   bench_open_latency            (BENCH_OPEN_BIG=0 skips the large file)
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,11 +27,15 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "BenchSupport.h"
+#include "app/frmMain.h"
 #include "engine/ffmpeg/reader/FfmpegReader.h"
+#include "support/FakeEngine.h"
 #include "support/TestClips.h"
 
 using trimora::FfmpegReader;
 namespace test = trimora::test;
+namespace bench = trimora::bench;
 
 namespace {
 
@@ -63,12 +76,23 @@ void PlainOpen(const std::string& path) {
     avformat_close_input(&format);
 }
 
-std::string MakeHour(const test::ClipSpec& minute, const char* extension, const char* muxer) {
-    const std::string source = test::MakeClip(minute);
+// Probes the streams, then reads every packet once without decoding.
+void PacketScan(const std::string& path) {
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return;
+    avformat_find_stream_info(format, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    while (av_read_frame(format, packet) >= 0) av_packet_unref(packet);
+    av_packet_free(&packet);
+    avformat_close_input(&format);
+}
+
+// `source` copied `copies` times over without re-encoding into one file of `muxer`.
+std::string Concatenate(const std::string& source, int copies, const char* extension, const char* muxer) {
     const std::string list = test::TempPath(".txt");
     {
         std::ofstream out(list);
-        for (int i = 0; i < 60; ++i) out << "file " << test::ShellQuote(source) << "\n";
+        for (int i = 0; i < copies; ++i) out << "file " << test::ShellQuote(source) << "\n";
     }
     const std::string path = test::TempPath(extension);
     const std::string command = "ffmpeg -v error -nostdin -y -f concat -safe 0 -i " + test::ShellQuote(list) +
@@ -77,20 +101,81 @@ std::string MakeHour(const test::ClipSpec& minute, const char* extension, const 
     return path;
 }
 
-void Measure(const char* name, const std::string& path) {
+std::string MakeHour(const test::ClipSpec& minute, const char* extension, const char* muxer) {
+    return Concatenate(test::MakeClip(minute), 60, extension, muxer);
+}
+
+void Measure(const char* name, const std::string& path, int runs = 3) {
     FfmpegReader reader;
-    const double ours = MedianMs([&] { reader.OpenForReading(path); });
-    const double plain = MedianMs([&] { PlainOpen(path); });
+    const double ours = MedianMs([&] { reader.OpenForReading(path); }, runs);
+    const double plain = MedianMs([&] { PlainOpen(path); }, runs);
+    const double scan = MedianMs([&] { PacketScan(path); }, runs);
     const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
-    std::printf("  %-28s %6.0f MB %7d frames  reader %8.1f ms | plain %7.1f ms | ratio %.1f\n", name, megabytes,
-                reader.NumberOfFrames(), ours, plain, plain > 0 ? ours / plain : 0);
+    std::printf("| %s | %.0f MB | %d | %.1f ms | %.1f ms | %.1f ms | %.1f | %.2f |\n", name, megabytes,
+                reader.NumberOfFrames(), ours, plain, scan, plain > 0 ? ours / plain : 0, scan > 0 ? ours / scan : 0);
+    std::fflush(stdout);
+}
+
+// Opens `path` in a real main window as the Open dialog's answer does, from the window's event
+// loop, and waits until the window is ready (the input loaded, its frame count known and the first
+// frame shown); meanwhile a 2 ms timer on the window's thread records the longest gap between its
+// ticks.
+void MeasureWindow(const char* name, const std::string& path, const QString& programFolder) {
+    trimora::test::FakePlatform platform;  // message boxes are recorded, never shown
+    const auto engine = trimora::CreateRealEngineFactory();
+    trimora::frmMain window(*engine, platform, programFolder);
+    window.Form_Load();
+    window.show();
+    QCoreApplication::processEvents();
+    platform.messages.clear();
+
+    QElapsedTimer clock;
+    qint64 lastTick = 0, longestGap = 0, ready = -1;
+    int ticks = 0;
+    bool returned = false;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(2);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longestGap = std::max(longestGap, now - lastTick);
+        lastTick = now;
+        ++ticks;
+        const bool loaded = window.FileLoaded && !window.OpenRunning && window.VideoFileIn1->NumberOfFrames() > 0;
+        if (ready < 0 && returned && (loaded || !window.FileLoaded)) ready = now;  // ready, or failed
+        // A few ticks after ready, so that a stall right after the open counts as well.
+        if (ready >= 0 && now - ready > 50'000'000) loop.quit();
+        if (now > 600'000'000'000LL) loop.quit();
+    });
+    QTimer::singleShot(0, &window, [&] {
+        window.OpenChosenFile(QString::fromStdString(path));
+        returned = true;
+    });
+    clock.start();
+    tick.start();
+    loop.exec();
+    tick.stop();
+    const bool ok = window.FileLoaded && platform.messages.empty();
+    std::printf("| %s | %.0f ms | %.1f ms | %d |%s\n", name, static_cast<double>(ready) / 1e6,
+                static_cast<double>(longestGap) / 1e6, ticks, ok ? "" : " (open failed)");
+    for (const auto& message : platform.messages) std::fprintf(stderr, "  message: %s\n", qPrintable(message.first));
+    std::fflush(stdout);
+    window.close();
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+    QApplication app(argc, argv);
+    QTemporaryDir temp;
+    const QString programFolder = bench::PrepareProgramFolder(temp);
     av_log_set_level(AV_LOG_ERROR);
-    std::printf("open and index (median of 3, file in the page cache)\n");
+    std::printf("open and index (median of 3, file in the page cache)\n\n"
+                "| file | size | frames | reader open | plain open | packet scan | reader / plain | reader / scan |\n"
+                "|---|---|---|---|---|---|---|---|\n");
     for (const char* format : {"mp4", "mpeg2", "mkv", "avi"}) {
         test::ClipSpec minute;
         minute.format = format;
@@ -105,8 +190,9 @@ int main() {
         const char* extension;
         const char* muxer;
     };
+    std::vector<std::pair<std::string, std::string>> large;  // name, path
     for (const Hour& h : {Hour{"mp4", ".mp4", "mp4"}, Hour{"mpeg2", ".mpeg", "vob"}, Hour{"mkv", ".mkv", "matroska"},
-                          Hour{"avi", ".avi", "avi"}}) {
+                          Hour{"avi", ".avi", "avi"}, Hour{"ts", ".ts", "mpegts"}}) {
         test::ClipSpec minute;
         minute.format = h.format;
         minute.width = 160;
@@ -114,7 +200,20 @@ int main() {
         minute.frames = 1500;
         minute.gop = 250;
         minute.extraArgs = std::string(h.format) == "mp4" || std::string(h.format) == "mkv" ? "-b:a 64k" : "";
-        Measure((std::string("1 hour 160x120 ") + h.format).c_str(), MakeHour(minute, h.extension, h.muxer));
+        large.emplace_back(std::string("1 hour 160x120 ") + h.format, MakeHour(minute, h.extension, h.muxer));
+        Measure(large.back().first.c_str(), large.back().second);
     }
+    std::string big;
+    if (!std::getenv("BENCH_OPEN_BIG") || std::string(std::getenv("BENCH_OPEN_BIG")) != "0") {
+        // 14 copies of the 20 s 70 Mbit/s clip: about 2.4 GB, 4 min 40 s.
+        big = Concatenate(bench::MakeCameraClip(), 14, ".ts", "mpegts");
+        large.emplace_back("4 min 40 s 1280x720 70 Mbit/s ts", big);
+        Measure(large.back().first.c_str(), big);
+    }
+
+    std::printf("\nopening in the window (the reader's open on its own thread, the window's thread answering)\n\n"
+                "| file | time to ready | longest gap between 2 ms ticks | ticks |\n|---|---|---|---|\n");
+    for (const auto& [name, path] : large) MeasureWindow(name.c_str(), path, programFolder);
+    if (!big.empty()) std::filesystem::remove(big);
     return 0;
 }
