@@ -62,6 +62,7 @@ void VideoDecoder::OpenCodec() {
     codec_->thread_count = threaded_ ? 0 : 1;
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     ff::Check(avcodec_open2(codec_.get(), decoder, nullptr), "Cannot open the video decoder");
+    openedAt_ = picturesDecoded_;
 }
 
 bool VideoDecoder::WantsThreads() const {
@@ -204,8 +205,12 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
     const double before = ThreadCpuSeconds();
     const int64_t decodedBefore = picturesDecoded_;
     AVFrame* picture = Decode(frameNumber);
-    measuredSeconds_ += ThreadCpuSeconds() - before;
-    measuredPictures_ += picturesDecoded_ - decodedBefore;
+    // The first picture of a new decoder costs several times what the next ones do (its tables
+    // are set up, its memory first touched): it tells nothing of the stream.
+    if (decodedBefore > openedAt_) {
+        measuredSeconds_ += ThreadCpuSeconds() - before;
+        measuredPictures_ += picturesDecoded_ - decodedBefore;
+    }
     return picture;
 }
 

@@ -72,6 +72,7 @@ private:
     bool threaded_ = false;
     double measuredSeconds_ = 0;  // processor time of the pictures decoded on one thread
     int64_t measuredPictures_ = 0;
+    int64_t openedAt_ = 0;        // picturesDecoded_ when the decoder was opened
 };
 
 }  // namespace trimora
