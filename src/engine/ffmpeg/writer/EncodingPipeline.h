@@ -33,7 +33,7 @@ public:
     void Finish();
 
     static constexpr size_t kMaxItems = 24;
-    static constexpr size_t kMaxBytes = 32u << 20;
+    static constexpr size_t kMaxBytes = 16u << 20;
 
 private:
     enum class Kind { Video, Audio, Stop };
