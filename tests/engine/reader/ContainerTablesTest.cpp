@@ -8,6 +8,7 @@
 #include "ReaderTestSupport.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
 #include "engine/ffmpeg/reader/InputFile.h"
+#include "engine/ffmpeg/reader/PacketScan.h"
 #include "support/GstClips.h"
 
 namespace trimora::test {
@@ -168,6 +169,77 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, true},
                     TablesCase{"avi_cut_end", [] { return MakeRecording("avi-cut-end"); }, false}),
     [](const testing::TestParamInfo<TablesCase>& info) { return std::string(info.param.name); });
+
+// Program and transport streams: the sound read only at the start and at the end of the file
+// gives the same first and end of the sound as reading every packet, and the same pictures.
+struct SoundEndsCase {
+    const char* name;
+    std::function<std::string()> make;
+    bool large = false;  // many times the part read back from the end
+};
+
+void PrintTo(const SoundEndsCase& c, std::ostream* out) { *out << c.name; }
+
+class SoundEndsTest : public testing::TestWithParam<SoundEndsCase> {};
+
+TEST_P(SoundEndsTest, ReadingTheSoundAtTheEndsOnlyFindsItsFirstAndItsEnd) {
+    const std::string path = GetParam().make();
+    Opened every = Open(path), ends = Open(path);
+    ScanResult full = Scan(every.input.get(), every.video, every.audio, nullptr, true);
+    ScanResult quick = Scan(ends.input.get(), ends.video, ends.audio, nullptr);
+    ASSERT_GT(full.audio.size(), 100u);
+    if (GetParam().large) {
+        EXPECT_LT(quick.audio.size(), full.audio.size() / 2);  // the quick way was taken
+    }
+    ASSERT_EQ(quick.video.size(), full.video.size());
+    for (size_t i = 0; i < full.video.size(); ++i) {
+        EXPECT_EQ(quick.video[i].pts, full.video[i].pts) << "video packet " << i;
+        EXPECT_EQ(quick.video[i].pos, full.video[i].pos) << "video packet " << i;
+        if (HasFailure()) return;
+    }
+    const AVStream* video = every.input->streams[every.video];
+    const AVStream* audio = every.input->streams[every.audio];
+    FrameIndex index;
+    const AVRational rate = StatedFrameRate(video);
+    index.Build(full.video, video->time_base.num, video->time_base.den, rate.num, rate.den);
+    PlaceSoundSpan(full, audio, video, &index);
+    PlaceSoundSpan(quick, audio, video, &index);
+    EXPECT_EQ(quick.audioFirst, full.audioFirst);
+    EXPECT_EQ(quick.audioEnd, full.audioEnd);
+    // Only for the bit rate shown: estimated from the packets read.
+    EXPECT_NEAR(static_cast<double>(quick.audioBytes), static_cast<double>(full.audioBytes), 0.05 * full.audioBytes);
+}
+
+// 12 s of 640x360 pictures at a constant 6 Mbit/s, many times the megabyte read back from the
+// end, with sound that ends after `soundSeconds`.
+std::string LongerThanItsTail(const std::string& muxer, double soundSeconds) {
+    return CachedMedia("sound-ends-cbr|" + muxer + "|" + std::to_string(soundSeconds), "." + muxer,
+                       [&](const std::string& path) {
+                           const std::string command =
+                               "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=640x360:rate=25 -f lavfi -i "
+                               "sine=sample_rate=48000 -t 12 -af atrim=0:" + std::to_string(soundSeconds) +
+                               " -c:v mpeg2video -b:v 6M -minrate 6M -maxrate 6M -bufsize 1835k -g 12 -c:a mp2 -f " + (muxer == "ts" ? "mpegts " : "vob ") +
+                               ShellQuote(path);
+                           ASSERT_EQ(RunCommand(command), 0) << command;
+                       });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, SoundEndsTest,
+    testing::Values(SoundEndsCase{"ps", [] { return LongerThanItsTail("mpg", 12); }, true},
+                    SoundEndsCase{"ts", [] { return LongerThanItsTail("ts", 12); }, true},
+                    // The last sound is found further back than the part read first from the end.
+                    SoundEndsCase{"ps_sound_ends_early", [] { return LongerThanItsTail("mpg", 5); }},
+                    SoundEndsCase{"ts_sound_ends_early", [] { return LongerThanItsTail("ts", 5); }},
+                    SoundEndsCase{"mpegpsmux", [] {
+                                      GstClipSpec spec = Gst("mpeg", "mpeg4", "mp2");
+                                      spec.frames = 150;
+                                      return MakeGstClip(spec);
+                                  }},
+                    SoundEndsCase{"joined_ts", [] { return MakeRecording("joined-ts"); }},
+                    SoundEndsCase{"joined_mpg", [] { return MakeRecording("joined-mpg"); }},
+                    SoundEndsCase{"ts_cut_start", [] { return MakeRecording("ts-cut-start"); }}),
+    [](const testing::TestParamInfo<SoundEndsCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace trimora::test

@@ -5,6 +5,10 @@
 
 #include "engine/EngineError.h"
 
+extern "C" {
+#include <libavutil/avstring.h>
+}
+
 namespace trimora {
 
 namespace {
@@ -21,9 +25,72 @@ void Report(const OpenProgress& progress, AVFormatContext* input) {
     if (!progress(share)) throw OpenCancelled();
 }
 
+// The sound packets read at the start of a program or transport stream.
+constexpr size_t kFirstSoundPackets = 64;
+
+// What the sound packets read tell of those passed over.
+struct SoundSample {
+    bool passedOver = false;  // the reading of the sound stopped after its first packets
+    int64_t headEnd = 0;      // where the latest of those began (a byte position)
+    int64_t bytes = 0;
+    int64_t duration = 0;
+};
+
+void TakeSoundPacket(const AVPacket& p, ScanResult& result, SoundSample& sample) {
+    const int64_t t = p.pts != AV_NOPTS_VALUE ? p.pts : p.dts;
+    const int64_t duration = std::max<int64_t>(p.duration, 0);
+    if (t != AV_NOPTS_VALUE) result.audio.push_back(SoundPacket{t, p.pos, duration});
+    sample.headEnd = std::max(sample.headEnd, p.pos);
+    result.audioBytes += p.size;
+    sample.bytes += p.size;
+    sample.duration += duration;
+}
+
+void ThrowOnReadError(AVFormatContext* input) {
+    if (input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF)
+        throw EngineError("The file cannot be read: " + ff::ErrorText(input->pb->error));
+}
+
+// The sound's last packets, read from the end of the file back until some are found (or the
+// place where the reading of the sound stopped is reached: the packet read last may hold more
+// than the part of it that was given out, so it is read again). The sound's bytes of the whole
+// stretch are estimated from those read, for its bit rate.
+void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex, ScanResult& result,
+                          SoundSample& sample) {
+    input->streams[videoIndex]->discard = AVDISCARD_ALL;
+    input->streams[audioIndex]->discard = AVDISCARD_DEFAULT;
+    const int64_t size = avio_size(input->pb);
+    const size_t before = result.audio.size();
+    ff::PacketPtr packet = ff::MakePacket();
+    if (!packet) throw EngineError("Out of memory while reading the file.");
+    AVPacket* p = packet.get();
+    for (int64_t back = 1 << 20;; back *= 4) {
+        const int64_t from = std::max(sample.headEnd, size - back);
+        if (av_seek_frame(input, -1, from, AVSEEK_FLAG_BYTE) < 0)
+            throw EngineError("The file cannot be read: its end cannot be reached.");
+        while (av_read_frame(input, p) >= 0) {
+            // Those the parser gives out at the end of the file have no position.
+            if (p->stream_index == audioIndex && p->size > 0 && (p->pos >= from || p->pos < 0))
+                TakeSoundPacket(*p, result, sample);
+            av_packet_unref(p);
+        }
+        ThrowOnReadError(input);
+        if (result.audio.size() > before || from == sample.headEnd || size <= 0) break;
+    }
+    // Between the packets read, the sound is taken to run at the rate they show.
+    if (sample.duration > 0 && !result.audio.empty()) {
+        const SoundPacket& last = result.audio.back();
+        const int64_t span = last.time + last.duration - result.audio.front().time;
+        if (span > sample.duration)
+            result.audioBytes = static_cast<int64_t>(static_cast<double>(sample.bytes) * static_cast<double>(span) /
+                                                     static_cast<double>(sample.duration));
+    }
+}
+
 }  // namespace
 
-ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress) {
+ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress,
+                bool everySoundPacket) {
     // Often enough for a bar that moves and a cancel that is felt at once, rarely enough to cost
     // nothing beside reading the packets.
     constexpr unsigned kPacketsPerReport = 64;
@@ -31,7 +98,15 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
         const int n = static_cast<int>(i);
         input->streams[i]->discard = n == videoIndex || n == audioIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     }
+    // Of the sound only its first and its end are needed. In program and transport streams the
+    // sound's packets outnumber the pictures and cost as much to read as the rest: only the
+    // first ones are read here, the last ones from the end of the file afterwards, and the
+    // demuxer passes over the others without making packets of them.
+    const bool soundAtTheEnds = !everySoundPacket && videoIndex >= 0 && audioIndex >= 0 && input->pb &&
+                                (input->pb->seekable & AVIO_SEEKABLE_NORMAL) &&
+                                av_match_list(input->iformat->name, "mpeg,mpegts", ',');
     ScanResult result;
+    SoundSample sample;
     ff::PacketPtr packet = ff::MakePacket();
     if (!packet) throw EngineError("Out of memory while reading the file.");
     AVPacket* p = packet.get();
@@ -49,15 +124,17 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             result.video.push_back(e);
             result.videoBytes += p->size;
         } else if (p->stream_index == audioIndex && p->size > 0) {
-            const int64_t t = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-            if (t != AV_NOPTS_VALUE) result.audio.push_back(SoundPacket{t, p->pos, std::max<int64_t>(p->duration, 0)});
-            result.audioBytes += p->size;
+            TakeSoundPacket(*p, result, sample);
+            if (soundAtTheEnds && result.audio.size() >= kFirstSoundPackets) {
+                input->streams[audioIndex]->discard = AVDISCARD_ALL;
+                sample.passedOver = true;
+            }
         }
         av_packet_unref(p);
     }
     // The end of what can be read is where an interrupted file ends; a failing disk is not.
-    if (input->pb && input->pb->error < 0 && input->pb->error != AVERROR_EOF)
-        throw EngineError("The file cannot be read: " + ff::ErrorText(input->pb->error));
+    ThrowOnReadError(input);
+    if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
     Report(progress, input);
     return result;
 }

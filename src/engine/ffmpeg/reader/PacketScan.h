@@ -19,15 +19,18 @@ struct SoundPacket {
 struct ScanResult {
     std::vector<PacketEntry> video;
     int64_t videoBytes = 0;
-    std::vector<SoundPacket> audio;
+    std::vector<SoundPacket> audio;       // in file order
     int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
     int64_t audioEnd = AV_NOPTS_VALUE;
     int64_t audioBytes = 0;
 };
 
 // One pass over the packets of the video and the sound stream, without decoding. Tells
-// `progress` the share of the file read; throws OpenCancelled when it answers false.
-ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress);
+// `progress` the share of the file read; throws OpenCancelled when it answers false. Of the
+// sound of a program or transport stream with video only the first and the last packets are
+// read, unless `everySoundPacket`.
+ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress,
+                bool everySoundPacket = false);
 // The first and the end of the sound on the time line (its clock restarts where the video's
 // does); `video` and `index` are nullptr for a file without video.
 void PlaceSoundSpan(ScanResult& scan, const AVStream* audio, const AVStream* video, const FrameIndex* index);
