@@ -215,6 +215,10 @@ void FfmpegReader::SkipUndecodableStart(const std::string& path) {
     if (index_.HideBefore(video.LastPacket())) {
         if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
         video.StartAt(index_.StartPacketFor(1));
+    } else if (number == 1) {
+        video.PutBack();  // frame 1 itself: not decoded a second time
+    } else {
+        video.StartAt(index_.StartPacketFor(1));
     }
 }
 

@@ -16,6 +16,9 @@ namespace {
 // threads cost about a third more processor time per picture (waking, handing over and copying
 // state between threads) and delay the first picture after a seek.
 constexpr double kThreadsAboveSeconds = 0.004;
+// The first picture of a new decoder costs several times what the next ones do (its tables are
+// set up, its memory first touched): alone it decides only when it is far beyond the limit.
+constexpr double kFirstPictureFactor = 5;
 
 double ThreadCpuSeconds() {
     timespec now{};
@@ -73,7 +76,9 @@ bool VideoDecoder::WantsThreads() const {
     if (forced && std::strcmp(forced, "many") == 0) return !threaded_;
     // The first pictures measured are enough: the decision is taken again at every start, and a
     // keyframe, which costs the most, is always among them.
-    return !threaded_ && measuredPictures_ > 0 && measuredSeconds_ / static_cast<double>(measuredPictures_) > kThreadsAboveSeconds;
+    if (threaded_) return false;
+    if (measuredPictures_ > 0) return measuredSeconds_ / static_cast<double>(measuredPictures_) > kThreadsAboveSeconds;
+    return firstPictureSeconds_ > kFirstPictureFactor * kThreadsAboveSeconds;
 }
 
 void VideoDecoder::Close() {
@@ -205,11 +210,12 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
     const double before = ThreadCpuSeconds();
     const int64_t decodedBefore = picturesDecoded_;
     AVFrame* picture = Decode(frameNumber);
-    // The first picture of a new decoder costs several times what the next ones do (its tables
-    // are set up, its memory first touched): it tells nothing of the stream.
+    const double seconds = ThreadCpuSeconds() - before;
     if (decodedBefore > openedAt_) {
-        measuredSeconds_ += ThreadCpuSeconds() - before;
+        measuredSeconds_ += seconds;
         measuredPictures_ += picturesDecoded_ - decodedBefore;
+    } else if (picturesDecoded_ > decodedBefore) {
+        firstPictureSeconds_ = seconds;
     }
     return picture;
 }

@@ -73,6 +73,7 @@ private:
     double measuredSeconds_ = 0;  // processor time of the pictures decoded on one thread
     int64_t measuredPictures_ = 0;
     int64_t openedAt_ = 0;        // picturesDecoded_ when the decoder was opened
+    double firstPictureSeconds_ = 0;
 };
 
 }  // namespace trimora
