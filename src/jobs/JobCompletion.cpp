@@ -43,7 +43,7 @@ void TakeWindowForJob(frmMain& window) {
     window.cmdCancel->setEnabled(true);
     window.LockForJob(true);
     window.JobRunning = true;
-    // The encoder's threads set the pace of a job: the input is decoded in the moments they leave.
+    // The input is decoded ahead while the window shows a frame and the encoder works.
     window.VideoFileIn1->DecodeInBackground(true);
 }
 

@@ -1,9 +1,5 @@
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <utility>
 
 namespace trimora {
@@ -46,11 +42,6 @@ void BackgroundDecoder::Wait() {
 }
 
 void BackgroundDecoder::Loop() {
-    // Linux gives each thread its own nice value; lowering it needs no privilege (raising it
-    // back would, which is why the caller's thread is never lowered).
-    const auto self = static_cast<id_t>(syscall(SYS_gettid));
-    const int before = getpriority(PRIO_PROCESS, self);
-    lowered_ = setpriority(PRIO_PROCESS, self, before + kNiceness) == 0;
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || (work_ && !done_); });

@@ -1,10 +1,10 @@
 #pragma once
-// A thread of the reader's own, below normal priority, that runs one piece of the reader's work
-// at a time. The reader hands it the decoding while a file is being written: the caller's thread
-// stays at its priority (it is the window's), and the decoding takes a core only when the
-// encoder's threads leave one. When the encoder waits for pictures its threads sleep, and the
-// decoding has the processor to itself again. A piece either runs while the caller waits for
-// it, or is started ahead of need and waited for when its result is wanted.
+// A thread of the reader's own that runs one piece of the reader's work at a time. The reader
+// hands it the decoding while a file is being written: a piece either runs while the caller
+// waits for it, or is started ahead of need and waited for when its result is wanted, so that
+// the next frame is decoded while the window shows the current one. The thread runs at the
+// caller's priority: below it, any other program busy on the machine would starve the decoding
+// and the whole job with it.
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -15,9 +15,6 @@ namespace trimora {
 
 class BackgroundDecoder {
 public:
-    // How much lower than normal (a nice value) the thread runs.
-    static constexpr int kNiceness = 10;
-
     BackgroundDecoder() = default;
     // Waits for the piece running, if any.
     ~BackgroundDecoder();
@@ -35,9 +32,6 @@ public:
     void Wait();
     bool Busy() const { return pending_; }
 
-    // The priority the thread asked for was granted (tests).
-    bool Lowered() const { return lowered_; }
-
 private:
     void Loop();
 
@@ -49,7 +43,6 @@ private:
     bool done_ = true;
     bool stopping_ = false;
     std::exception_ptr failure_;
-    bool lowered_ = false;
 };
 
 }  // namespace trimora

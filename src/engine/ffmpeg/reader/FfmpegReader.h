@@ -51,11 +51,10 @@ public:
     int32_t CurrentVideoPosition();
     int32_t CurrentAudioPosition();
     void ReadNextVideoFrame(FrameData& frame);
-    // While on, the video and the sound are decoded on threads of the reader's own below normal
-    // priority, each a frame or a block ahead: a job turns it on while it writes a file, so that
-    // the next frame and the next block are decoded while the window shows the current one, the
-    // encoder's threads take the cores first and decoding fills the moments they leave. Every
-    // call still gives exactly what it gives with it off.
+    // While on, the video and the sound are decoded on threads of the reader's own, each a frame
+    // or a block ahead: a job turns it on while it writes a file, so that the next frame and the
+    // next block are decoded while the window shows the current one and the encoder works on
+    // the one before. Every call still gives exactly what it gives with it off.
     void DecodeInBackground(bool on);
     // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
     bool LastReadInBackground() const { return lastReadInBackground_; }

@@ -64,6 +64,9 @@ bool PictureSource::DecodeForwardIsCheaper(int32_t wanted) const {
     const int32_t next = video_.ExpectedNext();
     if (next > wanted) return false;
     const int32_t groupStart = std::max(1, index_->FrameOfPacket(index_->StartPacketFor(wanted)));
+    // A decoder that has found its pictures worth its threads starts again with them where that
+    // costs no more than a seek (a file read on from its first frame would never start again).
+    if (video_.WantsThreads() && wanted - groupStart <= kSeekCostFrames) return false;
     return wanted - next <= wanted - groupStart + kSeekCostFrames;
 }
 

@@ -71,7 +71,7 @@ void VideoDecoder::OpenCodec() {
 bool VideoDecoder::WantsThreads() const {
     // TRIMORA_DECODER_THREADS=one or =many takes the choice out of the measuring's hands (for
     // comparing the two).
-    const char* forced = std::getenv("TRIMORA_DECODER_THREADS");
+    static const char* const forced = std::getenv("TRIMORA_DECODER_THREADS");
     if (forced && std::strcmp(forced, "one") == 0) return false;
     if (forced && std::strcmp(forced, "many") == 0) return !threaded_;
     // The first pictures measured are enough: the decision is taken again at every start, and a

@@ -39,12 +39,13 @@ public:
 
     // Pictures put out by the decoder, over every file this object has opened.
     int64_t PicturesDecoded() const { return picturesDecoded_; }
-    // Whether the decoder's own threads decode (chosen by what the pictures cost).
+    // Whether the decoder's own threads decode (chosen by what the pictures cost), and whether
+    // the pictures measured so far ask for them: they are taken at the next StartAt().
     bool Threaded() const { return threaded_; }
+    bool WantsThreads() const;
 
 private:
     void OpenCodec();
-    bool WantsThreads() const;
     AVFrame* Decode(int32_t& frameNumber);
     bool ReadPacket();
     // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
