@@ -18,6 +18,13 @@
 
 namespace trimora::bench {
 
+// The window runs offscreen and plays into the dummy sound driver unless the environment says
+// otherwise; called before the application object is made.
+inline void DefaultToOffscreen() {
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+}
+
 // Points the settings and the registry into `temp` and gives a program folder holding the
 // English language file and the skin.
 inline QString PrepareProgramFolder(const QTemporaryDir& temp) {

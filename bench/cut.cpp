@@ -398,8 +398,7 @@ int MemoryMode(const QString& programFolder, const QString& tempPath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+    bench::DefaultToOffscreen();
     QApplication app(argc, argv);
     QTemporaryDir temp;
     const QString programFolder = bench::PrepareProgramFolder(temp);

@@ -167,8 +167,7 @@ void MeasureWindow(const char* name, const std::string& path, const QString& pro
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (!std::getenv("SDL_AUDIODRIVER")) setenv("SDL_AUDIODRIVER", "dummy", 1);
+    bench::DefaultToOffscreen();
     QApplication app(argc, argv);
     QTemporaryDir temp;
     const QString programFolder = bench::PrepareProgramFolder(temp);
