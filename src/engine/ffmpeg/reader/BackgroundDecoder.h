@@ -30,7 +30,6 @@ public:
     // Waits for the piece started last; what it threw is thrown here, once. Returns at once when
     // none runs.
     void Wait();
-    bool Busy() const { return pending_; }
 
 private:
     void Loop();

@@ -422,27 +422,24 @@ void FfmpegReader::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) {
     }
     blockSize = std::max(0, blockSize);
     CollectSoundAhead();
-    int64_t position = 0;
+    const size_t frameBytes = static_cast<size_t>(std::max(1, audio_.Channels())) * sizeof(int16_t);
     if (soundCarry_.empty()) {
         audio_.Read(blockSize, block);
-        position = audio_.Position();
     } else {
         // Samples read ahead are handed out first, in whatever blocks the caller asks for.
-        const size_t frameBytes = static_cast<size_t>(std::max(1, audio_.Channels())) * sizeof(int16_t);
         const size_t wanted = blockSize == 0 ? soundCarry_.size() : static_cast<size_t>(blockSize) * frameBytes;
         if (soundCarry_.size() >= wanted) {
             block.assign(soundCarry_.begin(), soundCarry_.begin() + static_cast<std::ptrdiff_t>(wanted));
             soundCarry_.erase(soundCarry_.begin(), soundCarry_.begin() + static_cast<std::ptrdiff_t>(wanted));
-            carryStart_ += static_cast<int64_t>(wanted / frameBytes);
-            position = soundCarry_.empty() ? audio_.Position() : carryStart_;
         } else {
             block = std::exchange(soundCarry_, AudioBlock{});
             AudioBlock rest;
             audio_.Read(blockSize - static_cast<int32_t>(block.size() / frameBytes), rest);
             block.insert(block.end(), rest.begin(), rest.end());
-            position = audio_.Position();
         }
     }
+    // The decoder is past the samples still carried.
+    const int64_t position = audio_.Position() - static_cast<int64_t>(soundCarry_.size() / frameBytes);
     audioPositionMs_ = static_cast<int32_t>(std::llround(position * 1000.0 / info_.sampleRate));
     if (decodeInBackground_ && !block.empty() && soundCarry_.empty()) StartSoundAhead(blockSize);
 }
@@ -450,7 +447,6 @@ void FfmpegReader::ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) {
 void FfmpegReader::StartSoundAhead(int32_t blockSize) {
     soundAhead_ = SoundAhead{};
     soundAhead_.started = true;
-    carryStart_ = audio_.Position();
     soundThread_.Start([this, blockSize] {
         try {
             audio_.Read(blockSize, soundAhead_.block);

@@ -136,8 +136,7 @@ private:
         AudioBlock block;
         std::exception_ptr failure;
     } soundAhead_;
-    AudioBlock soundCarry_;   // samples read ahead, not yet handed out
-    int64_t carryStart_ = 0;  // the sample the carry starts with
+    AudioBlock soundCarry_;  // samples read ahead, not yet handed out
     // Decode the video and the sound while decodeInBackground_ is on; last, so that their
     // threads end first.
     BackgroundDecoder videoThread_;

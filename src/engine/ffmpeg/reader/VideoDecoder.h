@@ -39,9 +39,8 @@ public:
 
     // Pictures put out by the decoder, over every file this object has opened.
     int64_t PicturesDecoded() const { return picturesDecoded_; }
-    // Whether the decoder's own threads decode (chosen by what the pictures cost), and whether
-    // the pictures measured so far ask for them: they are taken at the next StartAt().
-    bool Threaded() const { return threaded_; }
+    // Whether the pictures measured so far (on one thread) ask for the decoder's own threads:
+    // they are taken at the next StartAt().
     bool WantsThreads() const;
 
 private:
