@@ -20,7 +20,7 @@ const std::string& Lookup(const std::map<std::string, std::string>& table, const
 
 void Generate(const GstClipSpec& spec, const std::string& path) {
     static const std::map<std::string, std::string> muxers = {
-        {"avi", "avimux"}, {"mpeg", "mpegpsmux"}, {"asf", "asfmux"}, {"mov", "qtmux"}};
+        {"avi", "avimux"}, {"mpeg", "mpegpsmux"}, {"ts", "mpegtsmux"}, {"asf", "asfmux"}, {"mov", "qtmux"}};
     const std::string gop = std::to_string(kKeyframeInterval);
     const std::map<std::string, std::string> videoEncoders = {
         {"mjpeg", "jpegenc quality=90"},
@@ -57,7 +57,7 @@ void Generate(const GstClipSpec& spec, const std::string& path) {
         video = "filesrc location=" + ShellQuote(videoOnly) + " ! asfdemux name=demux demux.video_0";
     }
     // Pads asked for by name: a demuxer's pad appears too late for the muxer to pick one.
-    const bool named = spec.container != "mpeg";
+    const bool named = spec.container != "mpeg" && spec.container != "ts";
     run(Lookup(muxers, spec.container), path,
         video + " ! queue ! mux." + (named ? "video_0" : "") + " filesrc location=" + ShellQuote(sound) +
             " ! wavparse ! " + Lookup(audioEncoders, spec.audio) + " ! queue ! mux." + (named ? "audio_0" : ""));
@@ -77,7 +77,7 @@ std::string GstClipName(const GstClipSpec& spec) {
 
 std::string MakeGstClip(const GstClipSpec& spec) {
     static const std::map<std::string, std::string> extensions = {
-        {"avi", ".avi"}, {"mpeg", ".mpg"}, {"asf", ".wmv"}, {"mov", ".mov"}};
+        {"avi", ".avi"}, {"mpeg", ".mpg"}, {"ts", ".ts"}, {"asf", ".wmv"}, {"mov", ".mov"}};
     // The name tells the generation apart from FFmpeg's clips; bump the number when the
     // pipelines change.
     return CachedMedia("gst2|" + GstClipName(spec) + "|" + std::to_string(spec.frames), Lookup(extensions, spec.container),

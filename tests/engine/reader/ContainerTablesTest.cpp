@@ -236,6 +236,11 @@ INSTANTIATE_TEST_SUITE_P(
                                       spec.frames = 150;
                                       return MakeGstClip(spec);
                                   }},
+                    SoundEndsCase{"mpegtsmux", [] {
+                                      GstClipSpec spec = Gst("ts", "h264", "mp2");
+                                      spec.frames = 150;
+                                      return MakeGstClip(spec);
+                                  }},
                     SoundEndsCase{"joined_ts", [] { return MakeRecording("joined-ts"); }},
                     SoundEndsCase{"joined_mpg", [] { return MakeRecording("joined-mpg"); }},
                     SoundEndsCase{"ts_cut_start", [] { return MakeRecording("ts-cut-start"); }}),
