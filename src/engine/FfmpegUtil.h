@@ -17,8 +17,10 @@ extern "C" {
 
 namespace trimora::ff {
 
+// Closes the demuxer and, where it reads through a file reader of its own (OpenFileReader), that
+// reader too.
 struct InputContextDeleter {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+    void operator()(AVFormatContext* c) const;
 };
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -59,6 +61,14 @@ using BufferPoolPtr = std::unique_ptr<AVBufferPool, BufferPoolDeleter>;
 
 inline FramePtr MakeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
+
+// A reader of the file at `path` with a buffer of `bufferSize` bytes, for a demuxer that reads
+// through it (AVFMT_FLAG_CUSTOM_IO); nullptr with errno set where the file cannot be opened.
+// FFmpeg's own file reading takes 32 KB at a time: a long file is then read in hundreds of
+// thousands of system calls.
+AVIOContext* OpenFileReader(const std::string& path, int bufferSize);
+// Closes a reader made by OpenFileReader (nullptr: nothing).
+void CloseFileReader(AVIOContext* reader);
 
 // The text of an FFmpeg error code.
 std::string ErrorText(int errorCode);

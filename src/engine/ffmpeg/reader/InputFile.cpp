@@ -44,15 +44,27 @@ std::string ProbedFormatName(const std::string& path) {
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
 ff::InputContextPtr OpenInput(const std::string& path) {
-    // The file protocol takes the rest literally: no colon in a name is read as a protocol.
+    // The file is read by the program itself, a quarter of a megabyte at a time: opening a long
+    // file reads all of it. Its name stays the demuxer's url, as the file protocol would take it
+    // (literally: no colon in a name is read as a protocol).
+    constexpr int kReadBuffer = 256 << 10;
     const std::string url = "file:" + path;
+    AVIOContext* reader = ff::OpenFileReader(path, kReadBuffer);
+    if (!reader) throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(AVERROR(errno)));
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) {
+        ff::CloseFileReader(reader);
+        throw EngineError("Out of memory while opening " + Quoted(path) + ".");
+    }
+    raw->pb = reader;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
-    AVFormatContext* raw = nullptr;
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0) {
+        ff::CloseFileReader(reader);  // the demuxer has let go of itself, not of the reader
         // A demuxer outside the list is refused before it reads anything beyond the probe.
         const std::string probed = ProbedFormatName(path);
         if (opened == AVERROR(EINVAL) && !probed.empty()) RefuseFormat(path, probed);
