@@ -15,6 +15,7 @@ extern "C" {
 
 #include "engine/FrameBuffer.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
+#include "engine/ffmpeg/reader/FirstPicture.h"
 #include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 
@@ -88,7 +89,17 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
-        ScanResult scan = tables ? std::move(*tables) : Scan(first.get(), videoIndex, audioIndex, progress);
+        // Where every packet is read, the first picture is decoded meanwhile from the packets read.
+        std::optional<FirstPicture::Result> firstPicture;
+        std::optional<ScanResult> scanned = std::move(tables);
+        if (!scanned) {
+            std::unique_ptr<FirstPicture> early = videoStream ? std::make_unique<FirstPicture>(videoStream) : nullptr;
+            VideoPacketTap tap;
+            if (early) tap = [&early](const AVPacket& p, int64_t decodeIndex) { return early->Offer(p, decodeIndex); };
+            scanned = Scan(first.get(), videoIndex, audioIndex, progress, false, tap);
+            if (early) firstPicture = early->Take();
+        }
+        ScanResult& scan = *scanned;
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
         AVRational zeroBase{1, 1};
         if (videoStream) {
@@ -110,7 +121,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             const size_t pictureBytes = sizeof(FrameHeader) + static_cast<size_t>(std::max(
                                             0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, v->width, v->height, 1)));
             pictures_.Open(std::move(first), videoIndex, &index_, pictureBytes);
-            SkipUndecodableStart(path);
+            SkipUndecodableStart(path, std::move(firstPicture));
             zero = index_.ZeroTime();
             zeroBase = videoStream->time_base;
             info_.hasVideo = true;
@@ -173,7 +184,8 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             // The first picture must decode: a file that only looks like a video fails here, and
             // the picture the program shows first is ready in the cache.
             FrameData picture;
-            if (pictures_.DecodeUntil(1, false, false, &picture) == 0 || picture.empty())
+            if (!pictures_.TakeKept(1, false, &picture) &&
+                (pictures_.DecodeUntil(1, false, false, &picture) == 0 || picture.empty()))
                 throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
         }
         info_.open = true;
@@ -204,10 +216,22 @@ void FfmpegReader::FollowVideoClock(const AVStream* audio, const AVStream* video
     audio_.SetTimeLine(std::move(timeLine));
 }
 
-void FfmpegReader::SkipUndecodableStart(const std::string& path) {
+void FfmpegReader::SkipUndecodableStart(const std::string& path, std::optional<FirstPicture::Result> early) {
     // A stream cut in the middle of a group (a recording started mid-broadcast) begins with
     // pictures that need others before them: the decoder shows none of them, so they are not
     // counted; frame 1 is the first picture it shows.
+    if (early && early->packet >= 0 && early->packet < index_.PacketCount() && index_.FrameOfPacket(early->packet) > 0) {
+        // The first picture, decoded from the first packet on while the file was read: the one
+        // the decoder shows first from there.
+        if (index_.HideBefore(early->packet)) {
+            if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " cannot be decoded.");
+            return;
+        }
+        if (index_.FrameOfPacket(early->packet) == 1 && index_.StartPacketFor(1) == 0) {
+            pictures_.Adopt(1, *early->picture, early->cpuSeconds);
+            return;
+        }
+    }
     VideoDecoder& video = pictures_.Decoder();
     video.StartAt(0);
     int32_t number = 0;

@@ -11,6 +11,7 @@
 #include "engine/MediaTypes.h"
 #include "engine/ffmpeg/reader/AudioDecoder.h"
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
+#include "engine/ffmpeg/reader/FirstPicture.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
 #include "engine/ffmpeg/reader/PictureSource.h"
 
@@ -106,7 +107,7 @@ private:
     void DiscardVideoAhead();
     // For a seek, which places the sound anew.
     void DiscardSoundAhead();
-    void SkipUndecodableStart(const std::string& path);
+    void SkipUndecodableStart(const std::string& path, std::optional<FirstPicture::Result> early);
     // The sound's clock restarts where the video's does: its stamps go through the index.
     void FollowVideoClock(const AVStream* audio, const AVStream* video);
     void PlaceSound(int32_t frameNumber);

@@ -90,7 +90,7 @@ void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex
 }  // namespace
 
 ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress,
-                bool everySoundPacket) {
+                bool everySoundPacket, const VideoPacketTap& tap) {
     // Often enough for a bar that moves and a cancel that is felt at once, rarely enough to cost
     // nothing beside reading the packets.
     constexpr unsigned kPacketsPerReport = 64;
@@ -110,6 +110,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     ff::PacketPtr packet = ff::MakePacket();
     if (!packet) throw EngineError("Out of memory while reading the file.");
     AVPacket* p = packet.get();
+    bool tapping = static_cast<bool>(tap);
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
@@ -123,6 +124,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             e.discard = (p->flags & AV_PKT_FLAG_DISCARD) != 0;
             result.video.push_back(e);
             result.videoBytes += p->size;
+            if (tapping) tapping = tap(*p, static_cast<int64_t>(result.video.size()) - 1);
         } else if (p->stream_index == audioIndex && p->size > 0) {
             TakeSoundPacket(*p, result, sample);
             if (soundAtTheEnds && result.audio.size() >= kFirstSoundPackets) {

@@ -2,6 +2,7 @@
 // The opening pass over the input: the packets of the video and the sound stream read once,
 // without decoding, for the index; and the choices made from what it found.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/FfmpegUtil.h"
@@ -25,12 +26,15 @@ struct ScanResult {
     int64_t audioBytes = 0;
 };
 
+// Is handed each video packet the pass reads, with its decode index, until it answers false.
+using VideoPacketTap = std::function<bool(const AVPacket& packet, int64_t decodeIndex)>;
+
 // One pass over the packets of the video and the sound stream, without decoding. Tells
 // `progress` the share of the file read; throws OpenCancelled when it answers false. Of the
 // sound of a program or transport stream with video only the first and the last packets are
 // read, unless `everySoundPacket`.
 ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress,
-                bool everySoundPacket = false);
+                bool everySoundPacket = false, const VideoPacketTap& tap = {});
 // The first and the end of the sound on the time line (its clock restarts where the video's
 // does); `video` and `index` are nullptr for a file without video.
 void PlaceSoundSpan(ScanResult& scan, const AVStream* audio, const AVStream* video, const FrameIndex* index);

@@ -59,10 +59,18 @@ bool PictureSource::TakeKept(int32_t wanted, bool landing, FrameData* out) {
     return true;
 }
 
+void PictureSource::Adopt(int32_t number, const AVFrame& picture, double cpuSeconds) {
+    FrameData handedOut;
+    Deliver(number, picture, false, &handedOut);
+    if (!video_.Started()) video_.NoteFirstPicture(cpuSeconds);
+}
+
 bool PictureSource::DecodeForwardIsCheaper(int32_t wanted) const {
     if (!video_.Started()) return false;
     const int32_t next = video_.ExpectedNext();
     if (next > wanted) return false;
+    // The picture wanted is decoded already.
+    if (next == wanted && video_.PictureWaiting()) return true;
     const int32_t groupStart = std::max(1, index_->FrameOfPacket(index_->StartPacketFor(wanted)));
     // A decoder that has found its pictures worth its threads starts again with them where that
     // costs no more than a seek (a file read on from its first frame would never start again).

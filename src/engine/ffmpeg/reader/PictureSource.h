@@ -38,6 +38,10 @@ public:
     // it, kept among the landings.
     int32_t DecodeUntil(int32_t wanted, bool dropping, bool landing, FrameData* out);
 
+    // Takes `picture`, decoded elsewhere exactly as this decoder would decode it, as frame
+    // `number`, kept as if it had been read; `cpuSeconds`: what it cost on one thread.
+    void Adopt(int32_t number, const AVFrame& picture, double cpuSeconds);
+
     // Pictures the decoder has put out since this object was made: the decoding work done.
     int64_t PicturesDecoded() const { return video_.PicturesDecoded(); }
 

@@ -20,11 +20,6 @@ constexpr double kThreadsAboveSeconds = 0.004;
 // set up, its memory first touched): alone it decides only when it is far beyond the limit.
 constexpr double kFirstPictureFactor = 5;
 
-double ThreadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 // A decoder that reports this many failures in a row without taking a packet is given the next.
 constexpr int kFailuresInARow = 64;
 
@@ -37,6 +32,12 @@ bool SeeksByByte(const AVInputFormat* format) {
 }
 
 }  // namespace
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
 
 void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameIndex* index) {
     input_ = std::move(input);

@@ -10,6 +10,9 @@
 
 namespace trimora {
 
+// Processor time of the calling thread, in seconds.
+double ThreadCpuSeconds();
+
 class VideoDecoder {
 public:
     // Takes the demuxer; `index` must outlive this object.
@@ -28,6 +31,7 @@ public:
     AVFrame* Next(int32_t& frameNumber);
     // Makes the picture last returned by Next() come back from the next call.
     void PutBack() { putBack_ = true; }
+    bool PictureWaiting() const { return putBack_; }
     // Decode index of the packet the picture last returned by Next() came from, -1 unknown.
     int64_t LastPacket() const { return lastPacket_; }
     // The frame number the next call of Next() is expected to give.
@@ -42,6 +46,9 @@ public:
     // Whether the pictures measured so far (on one thread) ask for the decoder's own threads:
     // they are taken at the next StartAt().
     bool WantsThreads() const;
+    // What the file's first picture cost another decoder on one thread (decoded while the file
+    // was read at its opening): measured as if it had been this decoder's first.
+    void NoteFirstPicture(double cpuSeconds) { firstPictureSeconds_ = cpuSeconds; }
 
 private:
     void OpenCodec();
