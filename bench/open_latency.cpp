@@ -175,6 +175,13 @@ int main(int argc, char** argv) {
     std::printf("open and index (median of 3, file in the page cache)\n\n"
                 "| file | size | frames | reader open | plain open | packet scan | reader / plain | reader / scan |\n"
                 "|---|---|---|---|---|---|---|---|\n");
+    if (const char* only = std::getenv("BENCH_OPEN_FILE")) {
+        // One given file: its open beside the plain ones, then through the window.
+        Measure(only, only);
+        std::printf("\n| file | time to ready | longest gap between 2 ms ticks | ticks |\n|---|---|---|---|\n");
+        MeasureWindow(only, only, programFolder);
+        return 0;
+    }
     for (const char* format : {"mp4", "mpeg2", "mkv", "avi"}) {
         test::ClipSpec minute;
         minute.format = format;
