@@ -117,6 +117,33 @@ TEST(ReaderLongGop, GoingBackToWhereASeekLandedNeedsNoDecodingAfterReadingOn) {
     EXPECT_GT(reader.PicturesDecoded(), decoded);
 }
 
+// The first picture is decoded once at opening, whether the index comes from the container's
+// tables (MP4) or from reading every packet (program stream): showing frame 1 afterwards decodes
+// nothing more, also where that picture costs enough to make the decoder take its threads (1080p
+// picture noise at a camera's bit rate).
+TEST(ReaderLongGop, ShowingFrameOneAfterOpeningDecodesNothingMore) {
+    const std::string costly = CachedMedia("costly-first-picture", ".mp4", [](const std::string& path) {
+        const std::string command =
+            "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=1920x1080:rate=25 -frames:v 3 -vf noise=alls=40:allf=t "
+            "-c:v libx264 -preset ultrafast -qp 8 -pix_fmt yuv420p " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(command), 0) << command;
+    });
+    ClipSpec programStream;
+    programStream.format = "mpeg2";
+    programStream.frames = 30;
+    for (const std::string& path : {costly, MakeClip(programStream)}) {
+        SCOPED_TRACE(path);
+        FfmpegReader reader;
+        reader.OpenForReading(path);
+        reader.SeekToFrame(1);
+        FrameData frame;
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(reader.CurrentFrameNumber(), 1);
+        EXPECT_FALSE(frame.empty());
+        EXPECT_LE(reader.PicturesDecoded(), 1);
+    }
+}
+
 // Reading in order (a cut, a playback) keeps only the latest few frames: the decoder gets its
 // pictures back and reuses them instead of growing its pool by one for every frame read. The
 // latest frames still step back without decoding; further back decodes from the keyframe.
