@@ -53,7 +53,7 @@ public:
     virtual void ReadNextAudioBlock(int32_t blockSize, AudioBlock& block) = 0;
     // The next `count` frames will be read and thrown away: decoding effort may be skipped.
     virtual void DropNotification(int32_t count) = 0;
-    // While on, the next frame and the next sound block are decoded ahead on threads of the
+    // While on, the next frames and the next sound block are decoded ahead on threads of the
     // reader's own (each read still returns exactly its frame or block). A job turns it on for
     // its input while it writes a file, so that decoding runs while the window shows a frame
     // and the encoder works; off again when the job ends. Off for a new object; opening does

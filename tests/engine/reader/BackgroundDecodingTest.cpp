@@ -1,5 +1,5 @@
-// While a job writes a file it has the reader decode on threads of its own, a frame and a sound
-// block ahead: the frames must be exactly those it would decode itself, failures must reach the
+// While a job writes a file it has the reader decode on threads of its own, a few frames and a
+// sound block ahead: the frames must be exactly those it would decode itself, failures must reach the
 // caller, and no thread may run below the caller's priority.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -8,6 +8,7 @@
 
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "ReaderTestSupport.h"
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
@@ -60,6 +61,15 @@ TEST(ReaderWhileWriting, DecodesInTheBackgroundOnlyWhileAskedToAndEveryFrameIsEx
         reader.SeekToFrame(target);
         reader.ReadNextVideoFrame(frame);
         EXPECT_EQ(ReadStamp(frame), target);
+    }
+    // Seeks while frames are read ahead, back into them and past them: the frames read next are
+    // the new place's.
+    for (const auto& [from, to] : {std::pair{40, 45}, std::pair{43, 47}, std::pair{52, 55}, std::pair{30, 33}}) {
+        reader.SeekToFrame(from);
+        for (int expected = from; expected <= to; ++expected) {
+            reader.ReadNextVideoFrame(frame);
+            ASSERT_EQ(ReadStamp(frame), expected);
+        }
     }
     EXPECT_EQ(OwnNiceness(), callerBefore);
     reader.DecodeInBackground(false);

@@ -38,6 +38,10 @@ int32_t KiloBits(double bitsPerSecond) {
     return static_cast<int32_t>(std::min(std::llround(bitsPerSecond / 1000), static_cast<long long>(INT32_MAX)));
 }
 
+// Frames decoded ahead while a file is written: as many as fit, within a few.
+constexpr size_t kVideoAheadBytes = 8u << 20;
+constexpr size_t kMostFramesAhead = 4;
+
 }  // namespace
 
 FfmpegReader::FfmpegReader(size_t cacheBytes)
@@ -121,6 +125,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             const size_t pictureBytes = sizeof(FrameHeader) + static_cast<size_t>(std::max(
                                             0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, v->width, v->height, 1)));
             pictures_.Open(std::move(first), videoIndex, &index_, pictureBytes);
+            // A few frames decoded ahead keep the decoding going while the encoder holds the
+            // writing back; more would only hold memory.
+            aheadFrames_ = std::clamp<size_t>(kVideoAheadBytes / pictureBytes, 1, kMostFramesAhead);
             SkipUndecodableStart(path, std::move(firstPicture));
             zero = index_.ZeroTime();
             zeroBase = videoStream->time_base;
@@ -395,42 +402,93 @@ int32_t FfmpegReader::Fetch(int32_t wanted, bool dropping, bool landing, FrameDa
 }
 
 void FfmpegReader::StartVideoAhead() {
-    const int32_t next = current_ + 1;
-    if (!info_.hasVideo || next > index_.FrameCount() || dropRemaining_ > 0 || seekLanding_) return;
-    videoAhead_ = VideoAhead{};
-    videoAhead_.started = true;
-    videoAhead_.wanted = next;
-    videoThread_.Start([this, next] {
-        try {
-            videoAhead_.got = Fetch(next, false, false, &videoAhead_.frame);
-        } catch (...) {
-            videoAhead_.failure = std::current_exception();
+    {
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        if (aheadRunning_) return;  // it reads on by itself while there is room
+    }
+    videoThread_.Wait();  // the piece that stopped
+    int32_t next = current_ + 1;
+    {
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        if (!videoAhead_.empty()) {
+            if (videoAhead_.back().failure) return;
+            next = videoAhead_.back().got + 1;
         }
-    });
+        if (!info_.hasVideo || next > index_.FrameCount() || dropRemaining_ > 0 || seekLanding_ ||
+            videoAhead_.size() >= aheadFrames_)
+            return;
+        aheadRunning_ = true;
+        aheadStop_ = false;
+    }
+    videoThread_.Start([this, next] { ReadVideoAhead(next); });
+}
+
+void FfmpegReader::ReadVideoAhead(int32_t next) {
+    for (;;) {
+        VideoAhead ahead;
+        ahead.wanted = next;
+        try {
+            ahead.got = Fetch(next, false, false, &ahead.frame);
+        } catch (...) {
+            ahead.failure = std::current_exception();
+        }
+        const bool failed = static_cast<bool>(ahead.failure);
+        next = ahead.got + 1;
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        videoAhead_.push_back(std::move(ahead));
+        if (failed || aheadStop_ || videoAhead_.size() >= aheadFrames_ || next > index_.FrameCount()) aheadRunning_ = false;
+        aheadChanged_.notify_all();
+        if (!aheadRunning_) return;
+    }
 }
 
 bool FfmpegReader::TakeVideoAhead(FrameData& frame) {
-    videoThread_.Wait();
-    VideoAhead ahead = std::exchange(videoAhead_, VideoAhead{});
-    if (!ahead.started || ahead.wanted != current_ + 1 || dropRemaining_ > 0 || seekLanding_) return false;
-    if (ahead.failure) {
-        frame.clear();
-        std::rethrow_exception(ahead.failure);
+    VideoAhead ahead;
+    bool found = false;
+    {
+        std::unique_lock<std::mutex> lock(aheadMutex_);
+        aheadChanged_.wait(lock, [this] { return !videoAhead_.empty() || !aheadRunning_; });
+        if (!videoAhead_.empty()) {
+            ahead = std::move(videoAhead_.front());
+            videoAhead_.pop_front();
+            found = true;
+        }
     }
-    frame = std::move(ahead.frame);
-    current_ = ahead.got;
-    return true;
+    if (found) {
+        if (ahead.wanted == current_ + 1 && dropRemaining_ == 0 && !seekLanding_) {
+            if (ahead.failure) {
+                frame.clear();
+                DiscardVideoAhead();
+                std::rethrow_exception(ahead.failure);
+            }
+            frame = std::move(ahead.frame);
+            current_ = ahead.got;
+            return true;
+        }
+        DiscardVideoAhead();
+    }
+    videoThread_.Wait();  // the decoding goes on here, on the same thread
+    return false;
+}
+
+void FfmpegReader::StopVideoAhead() {
+    {
+        std::lock_guard<std::mutex> lock(aheadMutex_);
+        aheadStop_ = true;
+    }
+    videoThread_.Wait();
 }
 
 void FfmpegReader::Settle() {
-    videoThread_.Wait();
+    StopVideoAhead();
     soundThread_.Wait();
 }
 
 void FfmpegReader::DiscardVideoAhead() {
-    // The frame read ahead stays among the recent ones: reading it again costs nothing.
-    videoThread_.Wait();
-    videoAhead_ = VideoAhead{};
+    // The frames read ahead stay among the recent ones: reading them again costs little.
+    StopVideoAhead();
+    std::lock_guard<std::mutex> lock(aheadMutex_);
+    videoAhead_.clear();
 }
 
 void FfmpegReader::DiscardSoundAhead() {

@@ -3,8 +3,11 @@
 // sound each have their own demuxer, so either can be read far ahead of the other. The input is
 // indexed when it is opened (one pass over its packets, no decoding), which makes the number of
 // frames exact and every seek frame-exact in every container.
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <string>
 
 #include "engine/MediaFile.h"
@@ -52,10 +55,10 @@ public:
     int32_t CurrentVideoPosition();
     int32_t CurrentAudioPosition();
     void ReadNextVideoFrame(FrameData& frame);
-    // While on, the video and the sound are decoded on threads of the reader's own, each a frame
-    // or a block ahead: a job turns it on while it writes a file, so that the next frame and the
-    // next block are decoded while the window shows the current one and the encoder works on
-    // the one before. Every call still gives exactly what it gives with it off.
+    // While on, the video and the sound are decoded on threads of the reader's own, a few frames
+    // and a block ahead: a job turns it on while it writes a file, so that the next frames and
+    // the next block are decoded while the window shows the current one and the encoder works
+    // on the ones before (and goes on while the encoder holds the job back). Every call still gives exactly what it gives with it off.
     void DecodeInBackground(bool on);
     // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
     bool LastReadInBackground() const { return lastReadInBackground_; }
@@ -94,12 +97,16 @@ private:
     int32_t Fetch(int32_t wanted, bool dropping, bool landing, FrameData* out);
     // The frame handed out for the decoder's `picture` as frame `frameNumber`.
     FrameData FrameOf(const AVFrame& picture, int32_t frameNumber) const;
-    // Decoding ahead while a file is written: the next frame and the next sound block are read
+    // Decoding ahead while a file is written: the next frames and the next sound block are read
     // on the background threads as soon as the current ones are handed out, and taken when
-    // they are asked for. Anything else the caller asks first waits for them (Settle), and a
-    // seek or a drop lets them go.
+    // they are asked for. Anything else the caller asks first stops them (Settle), and a seek
+    // or a drop lets them go.
     void StartVideoAhead();
+    // The video thread's piece: reads frames from `next` on until there are enough ahead.
+    void ReadVideoAhead(int32_t next);
     bool TakeVideoAhead(FrameData& frame);
+    // Stops the reading ahead after the frame it is at; what it has read stays.
+    void StopVideoAhead();
     void StartSoundAhead(int32_t blockSize);
     // Waits for the block read ahead and puts it before what is read next; throws its failure.
     void CollectSoundAhead();
@@ -124,14 +131,20 @@ private:
     bool decodeInBackground_ = false;
     bool lastReadInBackground_ = false;
 
-    // What the background threads read ahead.
+    // What the background threads read ahead. The frames, in order, are filled by the video
+    // thread while it runs (aheadRunning_), up to aheadFrames_ of them.
     struct VideoAhead {
-        bool started = false;
         int32_t wanted = 0;  // the frame asked for
         int32_t got = 0;     // the frame taken
         FrameData frame;
         std::exception_ptr failure;
-    } videoAhead_;
+    };
+    std::mutex aheadMutex_;
+    std::condition_variable aheadChanged_;
+    std::deque<VideoAhead> videoAhead_;
+    bool aheadRunning_ = false;
+    bool aheadStop_ = false;
+    size_t aheadFrames_ = 1;
     struct SoundAhead {
         bool started = false;
         AudioBlock block;
