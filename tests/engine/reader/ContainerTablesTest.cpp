@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 
 #include "ReaderTestSupport.h"
@@ -41,6 +43,30 @@ std::string CutShort(const std::string& input, double share) {
                            fs::copy_file(input, path, fs::copy_options::overwrite_existing);
                            fs::resize_file(path, static_cast<uintmax_t>(static_cast<double>(fs::file_size(input)) * share));
                        });
+}
+
+// A copy of an AVI file whose index flags every chunk as a keyframe, as some muxers write it.
+std::string EveryChunkFlaggedKey(const std::string& input) {
+    return CachedMedia("tables-all-keys|" + input, ".avi", [&](const std::string& path) {
+        std::ifstream in(input, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto le32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(k)]);
+            return v;
+        };
+        bool patched = false;
+        for (size_t at = 12; at + 8 <= bytes.size();) {
+            const size_t size = le32(at + 4);
+            if (std::string(bytes.data() + at, 4) == "idx1") {
+                for (size_t e = at + 8; e + 16 <= at + 8 + size && e + 16 <= bytes.size(); e += 16) bytes[e + 4] |= 0x10;
+                patched = true;
+            }
+            at += 8 + size + (size & 1);
+        }
+        ASSERT_TRUE(patched) << input;
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
 }
 
 ClipSpec Clip(const std::string& format, int frames, int gop) {
@@ -126,6 +152,12 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
 
 std::string H264Mp4() { return MakeClip(H264Spec(100, 12)); }
 
+std::string Mpeg4Avi() {
+    ClipSpec spec = Clip("avi", 60, 12);
+    spec.bFrames = false;
+    return MakeClip(spec);
+}
+
 std::string MjpegAvi() {
     ClipSpec spec = Clip("avi", 60, 12);
     spec.videoCodec = "mjpeg";
@@ -161,7 +193,12 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"qtmux_h264_pcm", [] { return MakeGstClip(Gst("mov", "h264", "pcm")); }, true},
                     TablesCase{"qtmux_mjpeg_pcm", [] { return MakeGstClip(Gst("mov", "mjpeg", "pcm")); }, true},
                     TablesCase{"qtmux_mjpeg_mp3", [] { return MakeGstClip(Gst("mov", "mjpeg", "mp3")); }, false},
-                    // MPEG-4 pictures in AVI: which ones the demuxer times depends on their kind.
+                    // MPEG-4 pictures in AVI: their keyframe flags come from their headers.
+                    TablesCase{"avi_mpeg4", Mpeg4Avi, true},
+                    TablesCase{"avimux_mpeg4_pcm", [] { return MakeGstClip(Gst("avi", "mpeg4", "pcm")); }, true},
+                    // The index's flags lie: the pictures' own kinds are what count.
+                    TablesCase{"avi_mpeg4_every_chunk_key", [] { return EveryChunkFlaggedKey(Mpeg4Avi()); }, true},
+                    // With B-frames, which ones the demuxer times depends on their kind.
                     TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, false},
                     TablesCase{"avi_mjpeg", MjpegAvi, true},
                     // The index is at the end of an AVI file: gone when the end is.

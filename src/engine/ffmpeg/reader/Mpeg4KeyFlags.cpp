@@ -1,0 +1,129 @@
+#include "engine/ffmpeg/reader/Mpeg4KeyFlags.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+namespace trimora {
+
+namespace {
+
+constexpr uint8_t kPictureStart[4] = {0x00, 0x00, 0x01, 0xB6};
+// Room after a picture's start code for the rest of its header (a few bytes, a few more with a
+// sprite's trajectory): the parser reads no further.
+constexpr int64_t kPictureHeaderRoom = 1024;
+// What the parser is told before each chunk: it sets the reordering the headers ask for (0 or 1)
+// when it reaches a picture, and leaves this where it stops before one.
+constexpr int kNoPictureReached = -1;
+
+// The file mapped into memory: the first bytes of tens of thousands of chunks scattered through
+// it cost a fraction of what a read call each costs.
+class MappedFile {
+public:
+    MappedFile(const std::string& path, int64_t size) {
+        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size || size <= 0) return;
+        void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd_, 0);
+        if (mapped == MAP_FAILED) return;
+        data_ = static_cast<const uint8_t*>(mapped);
+        size_ = size;
+    }
+    ~MappedFile() {
+        if (data_) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
+        if (fd_ >= 0) close(fd_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    const uint8_t* Data() const { return data_; }
+
+private:
+    int fd_ = -1;
+    const uint8_t* data_ = nullptr;
+    int64_t size_ = 0;
+};
+
+struct ParserDeleter {
+    void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
+};
+
+// Where the first picture start code is in the `size` bytes at `p`, or -1.
+int64_t FindPictureStart(const uint8_t* p, int64_t size) {
+    const void* at = memmem(p, static_cast<size_t>(size), kPictureStart, sizeof kPictureStart);
+    return at ? static_cast<const uint8_t*>(at) - p : -1;
+}
+
+}  // namespace
+
+std::optional<std::vector<bool>> Mpeg4KeyFlags(const std::string& path, int64_t fileSize, const AVCodecParameters* codec,
+                                               const std::vector<VideoChunk>& chunks) {
+    if (codec->codec_id != AV_CODEC_ID_MPEG4 || codec->video_delay != 0 ||
+        codec->profile == FF_PROFILE_MPEG4_SIMPLE_STUDIO)
+        return std::nullopt;
+    const MappedFile file(path, fileSize);
+    std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(AV_CODEC_ID_MPEG4));
+    ff::CodecContextPtr context(avcodec_alloc_context3(nullptr));
+    if (!file.Data() || !parser || !context || avcodec_parameters_to_context(context.get(), codec) < 0)
+        return std::nullopt;
+    // As the demuxer has it: each packet is one whole picture.
+    parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+
+    std::vector<bool> keys;
+    keys.reserve(chunks.size());
+    std::vector<uint8_t> head;
+    int kind = AV_PICTURE_TYPE_NONE;  // the parser's: kept from the last picture it reached
+    // The parser has read a chunk that is a picture alone since it last read headers: another
+    // such chunk then changes nothing but the kind. (Not just after the headers: reading the
+    // first picture after them may still change what they ask for.)
+    bool settled = false;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const VideoChunk& chunk = chunks[i];
+        if (chunk.size <= 0 || chunk.size > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE || chunk.pos < 0 ||
+            chunk.pos > fileSize - chunk.size)
+            return std::nullopt;
+        const uint8_t* data = file.Data() + chunk.pos;
+        if (settled && chunk.size > 4 && FindPictureStart(data, 4) == 0) {
+            // The kind is the two bits after the start code.
+            kind = AV_PICTURE_TYPE_I + (data[4] >> 6);
+        } else {
+            // Headers first (the stream's, the layer's, user data): the parser reads them as the
+            // demuxer's does, up to the picture's header, from a copy padded as packets are.
+            const int64_t start = FindPictureStart(data, chunk.size);
+            const int64_t length = start < 0 ? chunk.size : std::min(chunk.size, start + 4 + kPictureHeaderRoom);
+            head.assign(data, data + length);
+            head.resize(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+            context->has_b_frames = kNoPictureReached;
+            uint8_t* out = nullptr;
+            int outSize = 0;
+            av_parser_parse2(parser.get(), context.get(), &out, &outSize, head.data(), static_cast<int>(length),
+                             AV_NOPTS_VALUE, AV_NOPTS_VALUE, chunk.pos);
+            if (context->has_b_frames == kNoPictureReached) {
+                // Stopped on headers it could not read before the picture: not followed here.
+                if (start >= 0) return std::nullopt;
+                // No picture: the kind stays that of the one before.
+                context->has_b_frames = 0;
+                settled = false;
+            } else {
+                // Headers that ask for reordering delay every picture's time.
+                if (context->has_b_frames != 0) return std::nullopt;
+                kind = parser->pict_type;
+                settled = start == 0;
+            }
+        }
+        // A picture shown after later ones: the packets' times come from the pictures.
+        if (kind == AV_PICTURE_TYPE_B) return std::nullopt;
+        // Before any picture the index's flag is taken, except on the last chunk, whose flag the
+        // demuxer sets from its own look at the chunk.
+        if (kind == AV_PICTURE_TYPE_NONE && i + 1 == chunks.size()) return std::nullopt;
+        keys.push_back(kind == AV_PICTURE_TYPE_I || (kind == AV_PICTURE_TYPE_NONE && chunk.indexKey));
+    }
+    return keys;
+}
+
+}  // namespace trimora
