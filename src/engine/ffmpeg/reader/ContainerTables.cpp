@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/ffmpeg/reader/Mpeg4KeyFlags.h"
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 
 namespace trimora {
 
@@ -449,8 +449,9 @@ bool IntraOnlyPictures(const AVStream* stream) {
 
 bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& result) {
     const AVCodecParameters* codec = stream->codecpar;
-    // MPEG-4 pictures' keyframe flags come from their headers, read from the file beside the
-    // demuxer (its own file: the demuxer's reads stay where they are).
+    // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
+    // time) come from their headers, read from the file beside the demuxer (its own file: the
+    // demuxer's reads stay where they are).
     const bool kindsFromPictures = codec->codec_id == AV_CODEC_ID_MPEG4;
     if (!IntraOnlyPictures(stream) && !(kindsFromPictures && url && std::strncmp(url, "file:", 5) == 0)) return false;
     // Each chunk is one frame period: one tick of the stream's time base (where the parser has
@@ -467,15 +468,18 @@ bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& r
         if (e.timestamp != static_cast<int64_t>(i) || e.pos > fileSize - kChunkHeader - e.size) return false;
         chunks.push_back(VideoChunk{e.pos + kChunkHeader, e.size, (e.flags & AVINDEX_KEYFRAME) != 0});
     }
-    std::optional<std::vector<bool>> keys;
-    if (kindsFromPictures && !(keys = Mpeg4KeyFlags(url + 5, fileSize, codec, chunks))) return false;
+    std::optional<std::vector<ChunkPicture>> pictures;
+    if (kindsFromPictures && !(pictures = Mpeg4Pictures(url + 5, fileSize, codec, chunks))) return false;
     result.video.reserve(chunks.size());
     for (size_t i = 0; i < chunks.size(); ++i) {
         PacketEntry p;
         p.pts = p.dts = static_cast<int64_t>(i);
+        // Reordered, a picture that others are shown before (not a B-VOP) is given no
+        // presentation time: it is known only once those have been read.
+        if (pictures && codec->video_delay > 0 && !(*pictures)[i].bidirectional) p.pts = AV_NOPTS_VALUE;
         p.pos = chunks[i].pos;
         p.duration = 1;
-        p.key = keys ? (*keys)[i] : chunks[i].indexKey;
+        p.key = pictures ? (*pictures)[i].key : chunks[i].indexKey;
         result.video.push_back(p);
         result.videoBytes += chunks[i].size;
     }

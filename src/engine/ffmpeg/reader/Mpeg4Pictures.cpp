@@ -1,4 +1,4 @@
-#include "engine/ffmpeg/reader/Mpeg4KeyFlags.h"
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -61,9 +61,13 @@ int64_t FindPictureStart(const uint8_t* p, int64_t size) {
 
 }  // namespace
 
-std::optional<std::vector<bool>> Mpeg4KeyFlags(const std::string& path, int64_t fileSize, const AVCodecParameters* codec,
-                                               const std::vector<VideoChunk>& chunks) {
-    if (codec->codec_id != AV_CODEC_ID_MPEG4 || codec->video_delay != 0 ||
+std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, int64_t fileSize,
+                                                       const AVCodecParameters* codec,
+                                                       const std::vector<VideoChunk>& chunks) {
+    // The reordering the headers ask for (none, or by one picture), which the demuxer's timing
+    // follows: it must stay the same throughout.
+    const int delay = codec->video_delay;
+    if (codec->codec_id != AV_CODEC_ID_MPEG4 || (delay != 0 && delay != 1) ||
         codec->profile == FF_PROFILE_MPEG4_SIMPLE_STUDIO)
         return std::nullopt;
     const MappedFile file(path, fileSize);
@@ -74,8 +78,8 @@ std::optional<std::vector<bool>> Mpeg4KeyFlags(const std::string& path, int64_t 
     // As the demuxer has it: each packet is one whole picture.
     parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
 
-    std::vector<bool> keys;
-    keys.reserve(chunks.size());
+    std::vector<ChunkPicture> pictures;
+    pictures.reserve(chunks.size());
     std::vector<uint8_t> head;
     int kind = AV_PICTURE_TYPE_NONE;  // the parser's: kept from the last picture it reached
     // The parser has read a chunk that is a picture alone since it last read headers: another
@@ -107,23 +111,23 @@ std::optional<std::vector<bool>> Mpeg4KeyFlags(const std::string& path, int64_t 
                 // Stopped on headers it could not read before the picture: not followed here.
                 if (start >= 0) return std::nullopt;
                 // No picture: the kind stays that of the one before.
-                context->has_b_frames = 0;
+                context->has_b_frames = delay;
                 settled = false;
             } else {
-                // Headers that ask for reordering delay every picture's time.
-                if (context->has_b_frames != 0) return std::nullopt;
+                if (context->has_b_frames != delay) return std::nullopt;
                 kind = parser->pict_type;
                 settled = start == 0;
             }
         }
-        // A picture shown after later ones: the packets' times come from the pictures.
-        if (kind == AV_PICTURE_TYPE_B) return std::nullopt;
+        // Without reordering asked for, the demuxer starts reordering at the first B-VOP.
+        if (kind == AV_PICTURE_TYPE_B && delay == 0) return std::nullopt;
         // Before any picture the index's flag is taken, except on the last chunk, whose flag the
         // demuxer sets from its own look at the chunk.
         if (kind == AV_PICTURE_TYPE_NONE && i + 1 == chunks.size()) return std::nullopt;
-        keys.push_back(kind == AV_PICTURE_TYPE_I || (kind == AV_PICTURE_TYPE_NONE && chunk.indexKey));
+        pictures.push_back(ChunkPicture{kind == AV_PICTURE_TYPE_I || (kind == AV_PICTURE_TYPE_NONE && chunk.indexKey),
+                                        kind == AV_PICTURE_TYPE_B});
     }
-    return keys;
+    return pictures;
 }
 
 }  // namespace trimora
