@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <memory>
 
 namespace trimora {
@@ -53,10 +52,15 @@ struct ParserDeleter {
     void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
 };
 
+bool IsPictureStart(const uint8_t* p) {
+    return p[0] == kPictureStart[0] && p[1] == kPictureStart[1] && p[2] == kPictureStart[2] && p[3] == kPictureStart[3];
+}
+
 // Where the first picture start code is in the `size` bytes at `p`, or -1.
 int64_t FindPictureStart(const uint8_t* p, int64_t size) {
-    const void* at = memmem(p, static_cast<size_t>(size), kPictureStart, sizeof kPictureStart);
-    return at ? static_cast<const uint8_t*>(at) - p : -1;
+    for (int64_t i = 0; i + 4 <= size; ++i)
+        if (p[i + 2] == 0x01 && IsPictureStart(p + i)) return i;
+    return -1;
 }
 
 }  // namespace
@@ -92,7 +96,7 @@ std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, 
             chunk.pos > fileSize - chunk.size)
             return std::nullopt;
         const uint8_t* data = file.Data() + chunk.pos;
-        if (settled && chunk.size > 4 && FindPictureStart(data, 4) == 0) {
+        if (settled && chunk.size > 4 && IsPictureStart(data)) {
             // The kind is the two bits after the start code.
             kind = AV_PICTURE_TYPE_I + (data[4] >> 6);
         } else {
