@@ -1,9 +1,11 @@
 #include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -22,30 +24,39 @@ constexpr int64_t kPictureHeaderRoom = 1024;
 constexpr int kNoPictureReached = -1;
 
 // The file mapped into memory: the first bytes of tens of thousands of chunks scattered through
-// it cost a fraction of what a read call each costs.
+// it cost a fraction of what a read call each costs. Its size is checked when it is mapped;
+// another program cutting it short in the milliseconds it is read here would stop this one
+// (SIGBUS). Not mapped on Windows: the pictures are read packet by packet there.
 class MappedFile {
 public:
+#ifdef _WIN32
+    MappedFile(const std::string&, int64_t) {}
+    const uint8_t* Data() const { return nullptr; }
+#else
     MappedFile(const std::string& path, int64_t size) {
-        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
         struct stat st {};
-        if (fd_ < 0 || fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size || size <= 0) return;
-        void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd_, 0);
-        if (mapped == MAP_FAILED) return;
-        data_ = static_cast<const uint8_t*>(mapped);
-        size_ = size;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size && size > 0) {
+            void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
+            if (mapped != MAP_FAILED) {
+                data_ = static_cast<const uint8_t*>(mapped);
+                size_ = size;
+            }
+        }
+        close(fd);  // the mapping stays
     }
     ~MappedFile() {
         if (data_) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
-        if (fd_ >= 0) close(fd_);
     }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
     const uint8_t* Data() const { return data_; }
 
 private:
-    int fd_ = -1;
     const uint8_t* data_ = nullptr;
     int64_t size_ = 0;
+#endif
 };
 
 struct ParserDeleter {
