@@ -4,8 +4,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <functional>
+#include <iterator>
 
 #include "ReaderTestSupport.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
@@ -203,7 +203,7 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"avimux_mpeg4_pcm", [] { return MakeGstClip(Gst("avi", "mpeg4", "pcm")); }, true},
                     // The index's flags lie: the pictures' own kinds are what count.
                     TablesCase{"avi_every_chunk_key", [] { return EveryChunkFlaggedKey(MakeClip(Clip("avi", 60, 12))); }, true},
-                    // With B-frames, which ones the demuxer times depends on their kind.
+                    // With B-frames: the demuxer gives only the B-VOPs a presentation time.
                     TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, true},
                     // Xvid's B-frames: empty chunks first (the encoder's delay), not-coded
                     // placeholder pictures of a few bytes after.
