@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "ReaderTestSupport.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
@@ -43,6 +45,30 @@ std::string CutShort(const std::string& input, double share) {
                        });
 }
 
+// A copy of an AVI file whose index flags every chunk as a keyframe, as some muxers write it.
+std::string EveryChunkFlaggedKey(const std::string& input) {
+    return CachedMedia("tables-all-keys|" + input, ".avi", [&](const std::string& path) {
+        std::ifstream in(input, std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto le32 = [&](size_t at) {
+            uint32_t v = 0;
+            for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<uint8_t>(bytes[at + static_cast<size_t>(k)]);
+            return v;
+        };
+        bool patched = false;
+        for (size_t at = 12; at + 8 <= bytes.size();) {
+            const size_t size = le32(at + 4);
+            if (std::string(bytes.data() + at, 4) == "idx1") {
+                for (size_t e = at + 8; e + 16 <= at + 8 + size && e + 16 <= bytes.size(); e += 16) bytes[e + 4] |= 0x10;
+                patched = true;
+            }
+            at += 8 + size + (size & 1);
+        }
+        ASSERT_TRUE(patched) << input;
+        std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
+}
+
 ClipSpec Clip(const std::string& format, int frames, int gop) {
     ClipSpec spec;
     spec.format = format;
@@ -63,6 +89,10 @@ struct TablesCase {
     const char* name;
     std::function<std::string()> make;
     bool fast;  // the tables must be used
+    // The reader's frames are checked too; not yet for Xvid's B-frames with their not-coded
+    // placeholders, of which the reader gives some frames twice and others not at all (whether
+    // the index comes from the tables or from every packet).
+    bool framesInOrder = true;
 };
 
 void PrintTo(const TablesCase& c, std::ostream* out) { *out << c.name; }
@@ -117,6 +147,7 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
     EXPECT_EQ(tables->audioBytes, scan.audioBytes);
 
     // And the reader built on them delivers every frame once, in order.
+    if (!GetParam().framesInOrder) return;
     FfmpegReader reader;
     reader.OpenForReading(path);
     const Delivered d = ReadAllFrames(reader);
@@ -125,6 +156,12 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
 }
 
 std::string H264Mp4() { return MakeClip(H264Spec(100, 12)); }
+
+std::string Mpeg4Avi() {
+    ClipSpec spec = Clip("avi", 60, 12);
+    spec.bFrames = false;
+    return MakeClip(spec);
+}
 
 std::string MjpegAvi() {
     ClipSpec spec = Clip("avi", 60, 12);
@@ -161,8 +198,21 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"qtmux_h264_pcm", [] { return MakeGstClip(Gst("mov", "h264", "pcm")); }, true},
                     TablesCase{"qtmux_mjpeg_pcm", [] { return MakeGstClip(Gst("mov", "mjpeg", "pcm")); }, true},
                     TablesCase{"qtmux_mjpeg_mp3", [] { return MakeGstClip(Gst("mov", "mjpeg", "mp3")); }, false},
-                    // MPEG-4 pictures in AVI: which ones the demuxer times depends on their kind.
-                    TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, false},
+                    // MPEG-4 pictures in AVI: their keyframe flags come from their headers.
+                    TablesCase{"avi_mpeg4", Mpeg4Avi, true},
+                    TablesCase{"avimux_mpeg4_pcm", [] { return MakeGstClip(Gst("avi", "mpeg4", "pcm")); }, true},
+                    // The index's flags lie: the pictures' own kinds are what count.
+                    TablesCase{"avi_every_chunk_key", [] { return EveryChunkFlaggedKey(MakeClip(Clip("avi", 60, 12))); }, true},
+                    // With B-frames: the demuxer gives only the B-VOPs a presentation time.
+                    TablesCase{"avi", [] { return MakeClip(Clip("avi", 60, 12)); }, true},
+                    // Xvid's B-frames: empty chunks first (the encoder's delay), not-coded
+                    // placeholder pictures of a few bytes after.
+                    TablesCase{"avi_xvid", [] {
+                                   ClipSpec spec = Clip("avi", 60, 12);
+                                   spec.videoCodec = "libxvid";
+                                   spec.extraArgs = "-bf 2";
+                                   return MakeClip(spec);
+                               }, true, false},
                     TablesCase{"avi_mjpeg", MjpegAvi, true},
                     // The index is at the end of an AVI file: gone when the end is.
                     TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
+
 namespace trimora {
 
 namespace {
@@ -445,22 +447,44 @@ bool IntraOnlyPictures(const AVStream* stream) {
     }
 }
 
-bool AviVideo(AVStream* stream, int64_t fileSize, ScanResult& result) {
-    // Each chunk is one frame period: one tick of the stream's time base.
-    if (!IntraOnlyPictures(stream) || av_cmp_q(stream->r_frame_rate, av_inv_q(stream->time_base)) != 0) return false;
+bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& result) {
+    const AVCodecParameters* codec = stream->codecpar;
+    // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
+    // time) come from their headers, read from the file beside the demuxer (its own file: the
+    // demuxer's reads stay where they are).
+    const bool kindsFromPictures = codec->codec_id == AV_CODEC_ID_MPEG4;
+    if (!IntraOnlyPictures(stream) && !(kindsFromPictures && url && std::strncmp(url, "file:", 5) == 0)) return false;
+    // Each chunk is one frame period: one tick of the stream's time base (where the parser has
+    // read the pictures' frame rate, that is a tick longer than a millisecond).
+    if (av_cmp_q(stream->r_frame_rate, av_inv_q(stream->time_base)) != 0 ||
+        (kindsFromPictures && int64_t{stream->time_base.num} * 1000 <= stream->time_base.den))
+        return false;
     const auto entries = IndexOf(stream, fileSize);
     if (!entries) return false;
-    result.video.reserve(entries->size());
-    for (size_t i = 0; i < entries->size(); ++i) {
-        const AVIndexEntry& e = (*entries)[i];
-        if (e.timestamp != static_cast<int64_t>(i) || e.pos > fileSize - kChunkHeader - e.size) return false;
+    std::vector<VideoChunk> chunks;
+    chunks.reserve(entries->size());
+    // Empty chunks (a frame dropped, an encoder's delay) are not in the index and give no
+    // packet; the time goes on over them.
+    int64_t last = -1;
+    for (const AVIndexEntry& e : *entries) {
+        if (e.timestamp <= last || e.pos > fileSize - kChunkHeader - e.size) return false;
+        last = e.timestamp;
+        chunks.push_back(VideoChunk{e.pos + kChunkHeader, e.size, (e.flags & AVINDEX_KEYFRAME) != 0});
+    }
+    std::optional<std::vector<ChunkPicture>> pictures;
+    if (kindsFromPictures && !(pictures = Mpeg4Pictures(url + 5, fileSize, codec, chunks))) return false;
+    result.video.reserve(chunks.size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
         PacketEntry p;
-        p.pts = p.dts = e.timestamp;
-        p.pos = e.pos + kChunkHeader;
+        p.pts = p.dts = (*entries)[i].timestamp;
+        // Reordered, a picture that others are shown before (not a B-VOP) is given no
+        // presentation time: it is known only once those have been read.
+        if (pictures && codec->video_delay > 0 && !(*pictures)[i].bidirectional) p.pts = AV_NOPTS_VALUE;
+        p.pos = chunks[i].pos;
         p.duration = 1;
-        p.key = (e.flags & AVINDEX_KEYFRAME) != 0;
+        p.key = pictures ? (*pictures)[i].key : chunks[i].indexKey;
         result.video.push_back(p);
-        result.videoBytes += e.size;
+        result.videoBytes += chunks[i].size;
     }
     return true;
 }
@@ -512,7 +536,7 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
             return std::nullopt;
     }
     ScanResult result;
-    if (videoIndex >= 0 && !AviVideo(input->streams[videoIndex], fileSize, result)) return std::nullopt;
+    if (videoIndex >= 0 && !AviVideo(input->streams[videoIndex], input->url, fileSize, result)) return std::nullopt;
     if (audioIndex >= 0 && !AviSound(input->streams[audioIndex], fileSize, result)) return std::nullopt;
     return result;
 }

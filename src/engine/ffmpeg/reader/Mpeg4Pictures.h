@@ -1,0 +1,36 @@
+#pragma once
+// The kinds of the MPEG-4 Part 2 pictures stored in an AVI file's chunks, as the demuxer finds
+// them: it takes a packet's keyframe flag (and, where the pictures are reordered, whether it has
+// a presentation time) from the picture's own header through its picture parser, not from the
+// index, so the chunks' first bytes are read here as that parser reads them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/FfmpegUtil.h"
+
+namespace trimora {
+
+struct VideoChunk {
+    int64_t pos = 0;  // the picture's first byte in the file
+    int64_t size = 0;
+    bool indexKey = false;  // the index flags the chunk as a keyframe
+};
+
+// What the demuxer makes of a chunk's picture.
+struct ChunkPicture {
+    bool key = false;
+    bool bidirectional = false;  // a B-VOP: shown before the picture decoded ahead of it
+};
+
+// The pictures of the chunks as the demuxer gives them, reading the chunks in the order given
+// (the order of the file) from `path`, which must be `fileSize` bytes long; or nothing where the
+// packets' times would not follow from them alone: B-VOPs in a stream whose headers ask for no
+// reordering, headers that change what they ask for, or headers the parser stops on. Also
+// nothing where the file cannot be read.
+std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, int64_t fileSize,
+                                                       const AVCodecParameters* codec,
+                                                       const std::vector<VideoChunk>& chunks);
+
+}  // namespace trimora
