@@ -10,6 +10,7 @@
 #include "ReaderTestSupport.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
 #include "engine/ffmpeg/reader/InputFile.h"
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 #include "support/GstClips.h"
 
@@ -219,6 +220,28 @@ INSTANTIATE_TEST_SUITE_P(
                     TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, true},
                     TablesCase{"avi_cut_end", [] { return MakeRecording("avi-cut-end"); }, false}),
     [](const testing::TestParamInfo<TablesCase>& info) { return std::string(info.param.name); });
+
+// The chunks' first bytes are read from the file mapped into memory: another program cutting
+// the file short meanwhile makes those reads fail (the open then reads every packet) instead of
+// stopping this program, however often it happens.
+TEST(MappedFile, BytesCutOffAfterMappingFailToReadInsteadOfStoppingTheProgram) {
+    constexpr int64_t kSize = 1 << 20;
+    const std::string path = TempPath(".avi");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << std::string(static_cast<size_t>(kSize), 'x');
+    }
+    const MappedFile file(path, kSize);
+    ASSERT_TRUE(file.IsOpen());
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(file.Read(kSize - 16, 16, bytes));
+    EXPECT_EQ(bytes, std::vector<uint8_t>(16, 'x'));
+    fs::resize_file(path, 4096);
+    EXPECT_TRUE(file.Read(0, 16, bytes));
+    for (const int64_t pos : {kSize - 16, int64_t{500000}, int64_t{8192}}) EXPECT_FALSE(file.Read(pos, 16, bytes)) << pos;
+    EXPECT_FALSE(file.Read(0, static_cast<size_t>(kSize) + 1, bytes));
+    EXPECT_FALSE(MappedFile(path, kSize).IsOpen());  // no longer the size expected
+}
 
 // Program and transport streams: the sound read only at the start and at the end of the file
 // gives the same first and end of the sound as reading every packet, and the same pictures.

@@ -1,15 +1,18 @@
 #include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 
-#ifndef _WIN32
 #include <fcntl.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace trimora {
 
@@ -19,45 +22,56 @@ constexpr uint8_t kPictureStart[4] = {0x00, 0x00, 0x01, 0xB6};
 // Room after a picture's start code for the rest of its header (a few bytes, a few more with a
 // sprite's trajectory): the parser reads no further.
 constexpr int64_t kPictureHeaderRoom = 1024;
+// What is looked at first for the headers before a picture: they are a few dozen bytes.
+constexpr int64_t kFirstLook = 4096;
 // What the parser is told before each chunk: it sets the reordering the headers ask for (0 or 1)
 // when it reaches a picture, and leaves this where it stops before one.
 constexpr int kNoPictureReached = -1;
 
-// The file mapped into memory: the first bytes of tens of thousands of chunks scattered through
-// it cost a fraction of what a read call each costs. Its size is checked when it is mapped;
-// another program cutting it short in the milliseconds it is read here would stop this one
-// (SIGBUS). Not mapped on Windows: the pictures are read packet by packet there.
-class MappedFile {
-public:
-#ifdef _WIN32
-    MappedFile(const std::string&, int64_t) {}
-    const uint8_t* Data() const { return nullptr; }
-#else
-    MappedFile(const std::string& path, int64_t size) {
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return;
-        struct stat st {};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size && size > 0) {
-            void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
-            if (mapped != MAP_FAILED) {
-                data_ = static_cast<const uint8_t*>(mapped);
-                size_ = size;
-            }
-        }
-        close(fd);  // the mapping stays
-    }
-    ~MappedFile() {
-        if (data_) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    const uint8_t* Data() const { return data_; }
+// A copy from the mapped file that survives another program cutting the file short meanwhile:
+// touching a page past its new end raises SIGBUS, which ends that copy as failed instead of the
+// program. A SIGBUS that is not one of these copies' goes where it went before.
+__attribute__((tls_model("initial-exec"))) thread_local sigjmp_buf* tCopying = nullptr;
+struct sigaction gBusBefore;
+std::once_flag gBusTaken;
 
-private:
-    const uint8_t* data_ = nullptr;
-    int64_t size_ = 0;
-#endif
-};
+void OnBus(int signal, siginfo_t* info, void* context) {
+    if (sigjmp_buf* copying = tCopying) {
+        tCopying = nullptr;
+        siglongjmp(*copying, 1);
+    }
+    if (gBusBefore.sa_flags & SA_SIGINFO) {
+        gBusBefore.sa_sigaction(signal, info, context);
+    } else if (gBusBefore.sa_handler != SIG_IGN && gBusBefore.sa_handler != SIG_DFL) {
+        gBusBefore.sa_handler(signal);
+    } else if (gBusBefore.sa_handler == SIG_DFL) {
+        // The default: the program stops, as it would have without this handler.
+        ::signal(SIGBUS, SIG_DFL);
+        raise(SIGBUS);
+    }
+}
+
+// `count` bytes from `from` (in the mapping) to `to`; false where the file no longer holds them.
+bool GuardedCopy(uint8_t* to, const uint8_t* from, size_t count) {
+    std::call_once(gBusTaken, [] {
+        struct sigaction action {};
+        action.sa_sigaction = OnBus;
+        // Not blocked while handled: the jump out of the handler then leaves the mask as it was,
+        // and the copies need not save it (a system call each).
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, &gBusBefore);
+    });
+    sigjmp_buf copying;
+    if (sigsetjmp(copying, 0) != 0) return false;
+    tCopying = &copying;
+    // The copy stays between the two: the compiler moves nothing across.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    std::memcpy(to, from, count);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    tCopying = nullptr;
+    return true;
+}
 
 struct ParserDeleter {
     void operator()(AVCodecParserContext* parser) const { av_parser_close(parser); }
@@ -76,6 +90,30 @@ int64_t FindPictureStart(const uint8_t* p, int64_t size) {
 
 }  // namespace
 
+MappedFile::MappedFile(const std::string& path, int64_t size) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size && size > 0) {
+        void* mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_SHARED, fd, 0);
+        if (mapped != MAP_FAILED) {
+            data_ = static_cast<const uint8_t*>(mapped);
+            size_ = size;
+        }
+    }
+    close(fd);  // the mapping stays
+}
+
+MappedFile::~MappedFile() {
+    if (data_) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
+}
+
+bool MappedFile::Read(int64_t pos, size_t count, std::vector<uint8_t>& out) const {
+    if (!data_ || pos < 0 || pos > size_ || count > static_cast<size_t>(size_ - pos)) return false;
+    out.resize(count);
+    return GuardedCopy(out.data(), data_ + pos, count);
+}
+
 std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, int64_t fileSize,
                                                        const AVCodecParameters* codec,
                                                        const std::vector<VideoChunk>& chunks) {
@@ -88,7 +126,7 @@ std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, 
     const MappedFile file(path, fileSize);
     std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(AV_CODEC_ID_MPEG4));
     ff::CodecContextPtr context(avcodec_alloc_context3(nullptr));
-    if (!file.Data() || !parser || !context || avcodec_parameters_to_context(context.get(), codec) < 0)
+    if (!file.IsOpen() || !parser || !context || avcodec_parameters_to_context(context.get(), codec) < 0)
         return std::nullopt;
     // As the demuxer has it: each packet is one whole picture.
     parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
@@ -106,17 +144,25 @@ std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, 
         if (chunk.size <= 0 || chunk.size > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE || chunk.pos < 0 ||
             chunk.pos > fileSize - chunk.size)
             return std::nullopt;
-        const uint8_t* data = file.Data() + chunk.pos;
-        if (settled && chunk.size > 4 && IsPictureStart(data)) {
+        // A file cut short meanwhile is declined here, and its reading tells what is left of it.
+        if (settled && chunk.size > 4 && file.Read(chunk.pos, 5, head) && IsPictureStart(head.data())) {
             // The kind is the two bits after the start code.
-            kind = AV_PICTURE_TYPE_I + (data[4] >> 6);
+            kind = AV_PICTURE_TYPE_I + (head[4] >> 6);
         } else {
             // Headers first (the stream's, the layer's, user data): the parser reads them as the
             // demuxer's does, up to the picture's header, from a copy padded as packets are.
-            const int64_t start = FindPictureStart(data, chunk.size);
-            const int64_t length = start < 0 ? chunk.size : std::min(chunk.size, start + 4 + kPictureHeaderRoom);
-            head.assign(data, data + length);
-            head.resize(static_cast<size_t>(length) + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+            size_t length = static_cast<size_t>(std::min(chunk.size, kFirstLook));
+            if (!file.Read(chunk.pos, length, head)) return std::nullopt;
+            int64_t start = FindPictureStart(head.data(), static_cast<int64_t>(length));
+            if (start < 0 && chunk.size > kFirstLook) {
+                length = static_cast<size_t>(chunk.size);
+                if (!file.Read(chunk.pos, length, head)) return std::nullopt;
+                start = FindPictureStart(head.data(), chunk.size);
+            }
+            length = static_cast<size_t>(start < 0 ? chunk.size : std::min(chunk.size, start + 4 + kPictureHeaderRoom));
+            if (length > head.size() && !file.Read(chunk.pos, length, head)) return std::nullopt;
+            head.resize(length);
+            head.resize(length + AV_INPUT_BUFFER_PADDING_SIZE, 0);
             context->has_b_frames = kNoPictureReached;
             uint8_t* out = nullptr;
             int outSize = 0;
