@@ -1,5 +1,7 @@
 #include "engine/ffmpeg/reader/FirstPicture.h"
 
+#include <system_error>
+
 #include "engine/ffmpeg/reader/VideoDecoder.h"
 
 namespace trimora {
@@ -19,7 +21,11 @@ FirstPicture::FirstPicture(const AVStream* stream) : timeBase_(stream->time_base
         finished_ = true;  // no thread: every offer is declined, the reader decodes as before
         return;
     }
-    thread_ = std::thread([this] { Run(); });
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        finished_ = true;  // no thread to be had: the reader decodes the picture after the reading
+    }
 }
 
 FirstPicture::~FirstPicture() {
