@@ -1,6 +1,7 @@
 #include "engine/ffmpeg/reader/PackedBFrames.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace trimora {
 
@@ -27,12 +28,19 @@ uint32_t NextStartCode(const uint8_t* data, int size, int& pos) {
 ChunkVops ReadChunkVops(const uint8_t* data, int size) {
     ChunkVops vops;
     vops.placeholder = size <= kLargestPlaceholder;
-    for (int pos = 0; pos < size;) {
-        if (NextStartCode(data, size, pos) != kPictureStart) continue;
-        const uint8_t kind = pos < size ? static_cast<uint8_t>(data[pos] >> 6) : 0;
+    // Every chunk of the file is looked through while it is read for the index: the 0x01 bytes
+    // are found by memchr, and those that end a start code prefix (00 00 01) looked at.
+    const auto* end = data + size;
+    for (const uint8_t* at = data + std::min(size, 2); at < end;) {
+        const auto* one = static_cast<const uint8_t*>(std::memchr(at, 0x01, static_cast<size_t>(end - at)));
+        if (!one) break;
+        at = one + 1;
+        if (one[-1] != 0 || one[-2] != 0 || at >= end || *at != (kPictureStart & 0xFF)) continue;
+        const uint8_t kind = at + 1 < end ? static_cast<uint8_t>(at[1] >> 6) : 0;
         if (vops.count == 0) vops.first = kind;
         else if (vops.count == 1) vops.second = kind;
         if (vops.count < 2) ++vops.count;
+        ++at;
     }
     return vops;
 }
