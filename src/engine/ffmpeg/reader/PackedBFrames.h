@@ -51,8 +51,8 @@ public:
     const AVCodecParameters* Parameters() const;
     // Starts again with nothing held.
     void Restart();
-    // Replaces `packet` with the one to decode in its place; false where the chunk gives none
-    // (a placeholder with no picture held), `packet` then empty.
+    // Replaces `packet` (a chunk) with the one to decode in its place; false where the chunk
+    // gives none, `packet` then empty.
     bool Filter(AVPacket* packet);
 
 private:
