@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/ffmpeg/reader/Mpeg4Pictures.h"
+#include "engine/ffmpeg/reader/PackedBFrames.h"
 
 namespace trimora {
 
@@ -447,7 +448,21 @@ bool IntraOnlyPictures(const AVStream* stream) {
     }
 }
 
-bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& result) {
+// MPEG-4 pictures that may be packed two to a chunk (PackedBFrames.h): which chunks hold two is
+// told only by reading them whole. Packed streams hold placeholder chunks of a few bytes, and DivX
+// marks them in the headers the stream starts with.
+bool MayBePacked(const FileBytes& file, const AVCodecParameters* codec, const std::vector<VideoChunk>& chunks) {
+    constexpr int64_t kPlaceholder = 19;  // the largest chunk taken for a placeholder picture
+    constexpr int64_t kHeaders = 4096;
+    if (std::any_of(chunks.begin(), chunks.end(), [](const VideoChunk& c) { return c.size <= kPlaceholder; })) return true;
+    if (codec->extradata && MarkedPacked(codec->extradata, codec->extradata_size)) return true;
+    std::vector<uint8_t> head;
+    return chunks.empty() || !file.Read(chunks.front().pos, std::min(chunks.front().size, kHeaders), head) ||
+           MarkedPacked(head.data(), static_cast<int>(head.size()));
+}
+
+bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ScanResult& result) {
+    const int64_t fileSize = file.Size();
     const AVCodecParameters* codec = stream->codecpar;
     // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
     // time) come from their headers, read from the file beside the demuxer (its own file: the
@@ -471,6 +486,7 @@ bool AviVideo(AVStream* stream, const char* url, int64_t fileSize, ScanResult& r
         last = e.timestamp;
         chunks.push_back(VideoChunk{e.pos + kChunkHeader, e.size, (e.flags & AVINDEX_KEYFRAME) != 0});
     }
+    if (kindsFromPictures && MayBePacked(file, codec, chunks)) return false;
     std::optional<std::vector<ChunkPicture>> pictures;
     if (kindsFromPictures && !(pictures = Mpeg4Pictures(url + 5, fileSize, codec, chunks))) return false;
     result.video.reserve(chunks.size());
@@ -536,7 +552,7 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
             return std::nullopt;
     }
     ScanResult result;
-    if (videoIndex >= 0 && !AviVideo(input->streams[videoIndex], input->url, fileSize, result)) return std::nullopt;
+    if (videoIndex >= 0 && !AviVideo(file, input->streams[videoIndex], input->url, result)) return std::nullopt;
     if (audioIndex >= 0 && !AviSound(input->streams[audioIndex], fileSize, result)) return std::nullopt;
     return result;
 }

@@ -120,6 +120,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             if (av_cmp_q(rate, stated) != 0)
                 index_.Build(std::move(scan.video), videoStream->time_base.num, videoStream->time_base.den, rate.num,
                              rate.den);
+            index_.SetUnpackedBFrames(scan.unpackedBFrames);
             if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " contains no pictures.");
             // The demuxer goes to the video; the streams stay readable through it.
             const size_t pictureBytes = sizeof(FrameHeader) + static_cast<size_t>(std::max(

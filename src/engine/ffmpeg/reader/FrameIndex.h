@@ -90,6 +90,11 @@ public:
     // stream read from a new position).
     std::optional<int64_t> Recognise(int64_t pos, int64_t dts, int64_t pts, bool key) const;
 
+    // The packets are those of the B-frame unpacking (PackedBFrames.h): the decoder is to be
+    // handed them through it. Set after Build(), which clears it.
+    void SetUnpackedBFrames(bool unpacked) { unpackedBFrames_ = unpacked; }
+    bool UnpackedBFrames() const { return unpackedBFrames_; }
+
 private:
     // `timed`: the packets with their times placed on the time line.
     void InferMissingTimes(const std::vector<PacketEntry>& timed, std::vector<int64_t>& order,
@@ -120,6 +125,7 @@ private:
     double frameSeconds_ = 0.04;
     int64_t zero_ = 0;
     int32_t durationMs_ = 0;
+    bool unpackedBFrames_ = false;
 };
 
 }  // namespace trimora

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/EngineError.h"
+#include "engine/ffmpeg/reader/PackedBFrames.h"
 
 extern "C" {
 #include <libavutil/avstring.h>
@@ -111,6 +113,10 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     if (!packet) throw EngineError("Out of memory while reading the file.");
     AVPacket* p = packet.get();
     bool tapping = static_cast<bool>(tap);
+    // MPEG-4 pictures in AVI chunks may be packed two to a chunk: what each chunk holds is noted.
+    const bool mayBePacked = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4 &&
+                             std::strcmp(input->iformat->name, "avi") == 0;
+    std::vector<ChunkVops> vops;
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
@@ -124,6 +130,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             e.discard = (p->flags & AV_PKT_FLAG_DISCARD) != 0;
             result.video.push_back(e);
             result.videoBytes += p->size;
+            if (mayBePacked) vops.push_back(ReadChunkVops(p->data, p->size));
             if (tapping) tapping = tap(*p, static_cast<int64_t>(result.video.size()) - 1);
         } else if (p->stream_index == audioIndex && p->size > 0) {
             TakeSoundPacket(*p, result, sample);
@@ -137,6 +144,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     // The end of what can be read is where an interrupted file ends; a failing disk is not.
     ThrowOnReadError(input);
     if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
+    if (mayBePacked) result.unpackedBFrames = UnpackBFrames(result.video, vops);
     Report(progress, input);
     return result;
 }

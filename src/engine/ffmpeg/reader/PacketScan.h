@@ -20,6 +20,9 @@ struct SoundPacket {
 struct ScanResult {
     std::vector<PacketEntry> video;
     int64_t videoBytes = 0;
+    // The video entries describe the packets of the B-frame unpacking (PackedBFrames.h), not the
+    // chunks as the demuxer gives them.
+    bool unpackedBFrames = false;
     std::vector<SoundPacket> audio;       // in file order
     int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
     int64_t audioEnd = AV_NOPTS_VALUE;

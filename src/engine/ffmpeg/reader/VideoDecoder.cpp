@@ -47,6 +47,7 @@ void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameI
     for (unsigned i = 0; i < input_->nb_streams; ++i)
         input_->streams[i]->discard = static_cast<int>(i) == streamIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
+    if (index->UnpackedBFrames()) unpacker_.Open(stream_->codecpar, stream_->time_base);
     threaded_ = false;
     OpenCodec();
     packet_ = ff::MakePacket();
@@ -59,7 +60,8 @@ void VideoDecoder::OpenCodec() {
     if (!decoder) throw EngineError("There is no decoder for the video format of this file.");
     codec_.reset(avcodec_alloc_context3(decoder));
     if (!codec_) throw EngineError("Out of memory while opening the video decoder.");
-    ff::Check(avcodec_parameters_to_context(codec_.get(), stream_->codecpar), "Cannot set up the video decoder");
+    const AVCodecParameters* parameters = unpacker_.IsOpen() ? unpacker_.Parameters() : stream_->codecpar;
+    ff::Check(avcodec_parameters_to_context(codec_.get(), parameters), "Cannot set up the video decoder");
     codec_->pkt_timebase = stream_->time_base;
     // One thread per core and one more, as FFmpeg chooses by itself: one waits for its packet
     // while the others decode.
@@ -138,6 +140,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
     atEnd_ = false;
     putBack_ = false;
     skipUpTo_ = 0;
+    if (unpacker_.IsOpen()) unpacker_.Restart();
     if (index_->PacketCount() == 0) {
         atEnd_ = true;
         started_ = true;
@@ -152,7 +155,8 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
             const int64_t current = nextPacket_++;
             if (current == decodeIndex) {
                 p->pts = current;
-                packetWaiting_ = true;
+                // A keyframe: the unpacking, holding nothing yet, gives its picture.
+                packetWaiting_ = !unpacker_.IsOpen() || unpacker_.Filter(p);
                 started_ = true;
                 lastOutput_ = index_->FrameOfPacket(decodeIndex) - 1;
                 if (lastOutput_ < 0) lastOutput_ = 0;
@@ -171,8 +175,10 @@ bool VideoDecoder::ReadPacket() {
         return true;
     }
     AVPacket* p = packet_.get();
-    if (!ReadIndexedPacket(p)) return false;
-    p->pts = nextPacket_++;
+    do {
+        if (!ReadIndexedPacket(p)) return false;
+        p->pts = nextPacket_++;
+    } while (unpacker_.IsOpen() && !unpacker_.Filter(p));  // a chunk that gives no packet
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "engine/FfmpegUtil.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
+#include "engine/ffmpeg/reader/PackedBFrames.h"
 
 namespace trimora {
 
@@ -64,6 +65,7 @@ private:
     ff::PacketPtr packet_;
     ff::FramePtr frame_;
     const FrameIndex* index_ = nullptr;
+    BFrameUnpacker unpacker_;  // open where the index describes the unpacked packets
     bool byteSeek_ = false;
     bool started_ = false;
     bool packetWaiting_ = false;  // packet_ holds the start packet, not yet sent
