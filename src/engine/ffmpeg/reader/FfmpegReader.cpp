@@ -102,6 +102,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             if (early) tap = [&early](const AVPacket& p, int64_t decodeIndex) { return early->Offer(p, decodeIndex); };
             scanned = Scan(first.get(), videoIndex, audioIndex, progress, false, tap);
             if (early) firstPicture = early->Take();
+            // Decoded from the packets as stored; where the decoder is to get them unpacked, the
+            // pictures it names by packet are another's.
+            if (scanned->unpackedBFrames) firstPicture.reset();
         }
         ScanResult& scan = *scanned;
         int64_t zero = 0;  // time zero in the video's time base, or the sound's without video
