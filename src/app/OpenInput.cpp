@@ -113,6 +113,8 @@ void frmMain::OpenReaderInBackground(const QString& path) {
             shared.failure = std::current_exception();
         }
         shared.done = true;
+        // The window goes on at once, not at the next tick.
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     std::exception_ptr waitFailure;
     try {
