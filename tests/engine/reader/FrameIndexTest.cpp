@@ -1,6 +1,8 @@
 // The index on its own: presentation order and times from what each container tells.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/ffmpeg/reader/FrameIndex.h"
 
 namespace trimora {
@@ -70,6 +72,24 @@ TEST(FrameIndex, ProgramStreamGapsAndAnOpenGroup) {
     // a decode time, only its presentation time.
     EXPECT_EQ(index.Recognise(-1, kNone, 1 * t, true), 0);
     EXPECT_EQ(index.Recognise(-1, kNone, 2 * t, true), std::nullopt);
+}
+
+TEST(FrameIndex, FramesFarOutOfDecodeOrderAreShownInTimeOrderTiesInDecodeOrder) {
+    // 288 packets in runs of 24 stored in reverse time order (as deep as a reordering goes
+    // within a second), two packets to each time.
+    std::vector<int64_t> times;
+    for (int64_t i = 0; i < 288; ++i) times.push_back(i / 24 * 12 + (23 - i % 24) / 2);
+    std::vector<PacketEntry> packets;
+    for (int64_t t : times) packets.push_back(Packet(t, kNone, packets.empty()));
+    FrameIndex index;
+    index.Build(packets, 1, 25, 25, 1);
+    ASSERT_EQ(index.FrameCount(), 288);
+    const std::vector<int32_t> shows = Shows(index);
+    for (size_t i = 0; i < times.size(); ++i) {
+        // Frames 2t+1 and 2t+2 show time t, the one decoded first before the other.
+        const size_t twin = std::find(times.begin(), times.end(), times[i]) - times.begin();
+        EXPECT_EQ(shows[i], 2 * times[i] + (twin == i ? 1 : 2)) << "packet " << i;
+    }
 }
 
 TEST(FrameIndex, TimesAtTheEdgesOfFrames) {

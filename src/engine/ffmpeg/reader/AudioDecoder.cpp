@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 extern "C" {
 #include <libavutil/opt.h>
@@ -29,31 +30,43 @@ AVChannelLayout UsableLayout(const AVChannelLayout& layout) {
 
 }  // namespace
 
-void AudioDecoder::Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime,
+void AudioDecoder::Open(std::future<Input> input, const AVStream* stream, int64_t zeroTime, int64_t firstTime,
                         int64_t endTime, Reopen reopen, std::string name) {
     reopen_ = std::move(reopen);
     name_ = std::move(name);
-    streamIndex_ = streamIndex;
-    TakeInput(std::move(input));
-
-    OpenDecoder();
+    OpenDecoder(stream);
     packet_ = ff::MakePacket();
     frame_ = ff::MakeFrame();
     if (!packet_ || !frame_) throw EngineError("Out of memory while opening the sound decoder.");
 
-    rate_ = stream_->codecpar->sample_rate;
-    channels_ = stream_->codecpar->ch_layout.nb_channels;
+    rate_ = stream->codecpar->sample_rate;
+    channels_ = stream->codecpar->ch_layout.nb_channels;
     if (rate_ <= 0 || channels_ <= 0) throw EngineError("The sound of this file has no usable format.");
-    outLayout_ = UsableLayout(stream_->codecpar->ch_layout);
+    outLayout_ = UsableLayout(stream->codecpar->ch_layout);
+    timeBase_ = stream->time_base;
     zeroTime_ = zeroTime;
-    coarseTimes_ = static_cast<int64_t>(stream_->time_base.num) * rate_ > stream_->time_base.den;
-    firstSample_ = av_rescale_q(firstTime - zeroTime, stream_->time_base, AVRational{1, rate_});
-    endSample_ = endTime == AV_NOPTS_VALUE ? -1 : av_rescale_q(endTime - zeroTime, stream_->time_base, AVRational{1, rate_});
+    coarseTimes_ = static_cast<int64_t>(timeBase_.num) * rate_ > timeBase_.den;
+    firstSample_ = av_rescale_q(firstTime - zeroTime, timeBase_, AVRational{1, rate_});
+    endSample_ = endTime == AV_NOPTS_VALUE ? -1 : av_rescale_q(endTime - zeroTime, timeBase_, AVRational{1, rate_});
     // A freshly opened demuxer stands at the start of the file.
     position_ = 0;
     queueEnd_ = 0;
     syncing_ = true;
     seekedToStart_ = true;
+    pending_ = std::move(input);
+}
+
+void AudioDecoder::TakePending() {
+    Input taken = std::exchange(pending_, {}).get();
+    if (!taken.input || taken.streamIndex < 0 || taken.streamIndex >= static_cast<int>(taken.input->nb_streams))
+        throw EngineError("The sound of " + name_ + " cannot be found again.");
+    const AVStream* stream = taken.input->streams[taken.streamIndex];
+    // The same file read again: a stream that differs is not the sound this was opened for.
+    if (av_cmp_q(stream->time_base, timeBase_) != 0 || stream->codecpar->sample_rate != rate_ ||
+        stream->codecpar->ch_layout.nb_channels != channels_)
+        throw EngineError("The sound of " + name_ + " cannot be found again.");
+    streamIndex_ = taken.streamIndex;
+    TakeInput(std::move(taken.input));
 }
 
 void AudioDecoder::TakeInput(ff::InputContextPtr input) {
@@ -64,13 +77,13 @@ void AudioDecoder::TakeInput(ff::InputContextPtr input) {
         input_->streams[i]->discard = static_cast<int>(i) == streamIndex_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 }
 
-void AudioDecoder::OpenDecoder() {
-    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
+void AudioDecoder::OpenDecoder(const AVStream* stream) {
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder) throw EngineError("There is no decoder for the sound format of this file.");
     ff::CodecContextPtr codec(avcodec_alloc_context3(decoder));
     if (!codec) throw EngineError("Out of memory while opening the sound decoder.");
-    ff::Check(avcodec_parameters_to_context(codec.get(), stream_->codecpar), "Cannot set up the sound decoder");
-    codec->pkt_timebase = stream_->time_base;
+    ff::Check(avcodec_parameters_to_context(codec.get(), stream->codecpar), "Cannot set up the sound decoder");
+    codec->pkt_timebase = stream->time_base;
     ff::Check(avcodec_open2(codec.get(), decoder, nullptr), "Cannot open the sound decoder");
     codec_ = std::move(codec);
 }
@@ -90,7 +103,7 @@ void AudioDecoder::SeekTo(int64_t sample) {
 void AudioDecoder::Reposition(int attempt) {
     // A new decoder rather than a flushed one: some keep state across a flush, and the sound
     // after a seek must be what reading from the same packet after opening gives.
-    OpenDecoder();
+    OpenDecoder(stream_);
     queue_.clear();
     queueRead_ = 0;
     queueEnd_ = position_;
@@ -320,6 +333,7 @@ void AudioDecoder::Drop(int64_t sampleFrames) {
 
 void AudioDecoder::Read(int32_t sampleFrames, AudioBlock& block) {
     block.clear();
+    if (pending_.valid()) TakePending();
     if (needSeek_) Reposition(0);
     if (sampleFrames > 0) {
         while (Queued() < sampleFrames && DecodeMore()) {

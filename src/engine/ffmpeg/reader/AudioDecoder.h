@@ -5,6 +5,7 @@
 // (the start of the first video frame), so a seek lands on the exact sample.
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,18 @@ class AudioDecoder {
 public:
     // Opens a fresh demuxer on the same file, standing at its start.
     using Reopen = std::function<ff::InputContextPtr()>;
+    // The sound's own demuxer, standing at the start of the file, and its sound stream.
+    struct Input {
+        ff::InputContextPtr input;
+        int streamIndex = -1;
+    };
+    // `stream` is the sound as the file's first demuxer describes it: the decoder opens from it
+    // here. The demuxer it reads through may still be opening (a long file's tables take a while):
+    // it is waited for when the first block is read, and its failure is that read's.
     // `zeroTime` is the input's time zero, `firstTime` the first sound packet's time and `endTime`
     // the end of the last one (AV_NOPTS_VALUE when unknown), all in the stream's time base.
     // `name` names the file in error messages.
-    void Open(ff::InputContextPtr input, int streamIndex, int64_t zeroTime, int64_t firstTime, int64_t endTime,
+    void Open(std::future<Input> input, const AVStream* stream, int64_t zeroTime, int64_t firstTime, int64_t endTime,
               Reopen reopen, std::string name);
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
@@ -47,7 +56,8 @@ public:
     int64_t Position() const { return position_; }
 
 private:
-    void OpenDecoder();
+    void OpenDecoder(const AVStream* stream);
+    void TakePending();
     void Reposition(int attempt);
     bool SeekNear(int64_t sample);
     void Rewind();
@@ -59,6 +69,8 @@ private:
     void Drop(int64_t sampleFrames);
     int64_t Queued() const { return static_cast<int64_t>(queue_.size() - queueRead_) / channels_; }
 
+    std::future<Input> pending_;   // the demuxer, while it is still to be taken
+    AVRational timeBase_{0, 1};    // the stream's, as it was opened
     ff::InputContextPtr input_;
     Reopen reopen_;
     std::string name_;

@@ -461,7 +461,7 @@ bool MayBePacked(const FileBytes& file, const AVCodecParameters* codec, const st
            MarkedPacked(head.data(), static_cast<int>(head.size()));
 }
 
-bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ScanResult& result) {
+bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ChunkHeadsAhead* heads, ScanResult& result) {
     const int64_t fileSize = file.Size();
     const AVCodecParameters* codec = stream->codecpar;
     // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
@@ -488,7 +488,7 @@ bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ScanResu
     }
     if (kindsFromPictures && MayBePacked(file, codec, chunks)) return false;
     std::optional<std::vector<ChunkPicture>> pictures;
-    if (kindsFromPictures && !(pictures = Mpeg4Pictures(url + 5, fileSize, codec, chunks))) return false;
+    if (kindsFromPictures && !(pictures = Mpeg4Pictures(url + 5, fileSize, codec, chunks, heads))) return false;
     result.video.reserve(chunks.size());
     for (size_t i = 0; i < chunks.size(); ++i) {
         PacketEntry p;
@@ -521,13 +521,17 @@ bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
     if (!entries) return false;
     result.audio.reserve(entries->size() * 2);
     int64_t bytes = 0;
+    int64_t lastSize = -1, lastDuration = 0;  // the chunks are mostly of one size
     for (const AVIndexEntry& e : *entries) {
         if (e.timestamp != bytes || e.size % frameBytes != 0 || e.pos > fileSize - kChunkHeader - e.size) return false;
         int64_t pos = e.pos + kChunkHeader;
         for (int64_t left = e.size; left > 0;) {
             const int64_t size = std::min(left, largest);
-            const int64_t duration = av_rescale_rnd(1, size / frameBytes * stream->time_base.den,
-                                                    static_cast<int64_t>(a->sample_rate) * stream->time_base.num, AV_ROUND_DOWN);
+            if (size != lastSize)
+                lastDuration = av_rescale_rnd(1, size / frameBytes * stream->time_base.den,
+                                              static_cast<int64_t>(a->sample_rate) * stream->time_base.num, AV_ROUND_DOWN);
+            lastSize = size;
+            const int64_t duration = lastDuration;
             result.audio.push_back(SoundPacket{bytes / frameBytes, pos, duration});
             result.audioBytes += size;
             bytes += size;
@@ -538,11 +542,12 @@ bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
     return true;
 }
 
-std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int audioIndex) {
+std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int audioIndex, ChunkHeadsAhead* heads) {
     const FileBytes file(input->pb, avio_size(input->pb));
     const int64_t fileSize = file.Size();
     std::vector<int64_t> counts;
-    if (fileSize <= 0 || !CountIndexedChunks(file, counts)) return std::nullopt;
+    if (const ChunkHeadsAhead::Read* ahead = heads ? heads->Result() : nullptr) counts = ahead->counts;
+    if (fileSize <= 0 || (counts.empty() && !CountIndexedChunks(file, counts))) return std::nullopt;
     // The demuxer's index is the file's whole index.
     for (int index : {videoIndex, audioIndex}) {
         if (index < 0) continue;
@@ -552,7 +557,7 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
             return std::nullopt;
     }
     ScanResult result;
-    if (videoIndex >= 0 && !AviVideo(file, input->streams[videoIndex], input->url, result)) return std::nullopt;
+    if (videoIndex >= 0 && !AviVideo(file, input->streams[videoIndex], input->url, heads, result)) return std::nullopt;
     if (audioIndex >= 0 && !AviSound(input->streams[audioIndex], fileSize, result)) return std::nullopt;
     return result;
 }
@@ -594,7 +599,8 @@ bool ConfirmedByFirstPackets(AVFormatContext* input, int videoIndex, int audioIn
 
 }  // namespace
 
-std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen) {
+std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen,
+                                              ChunkHeadsAhead* heads) {
     reopen = false;
     if (!input || !input->pb || !(input->pb->seekable & AVIO_SEEKABLE_NORMAL) || !input->iformat) return std::nullopt;
     // The demuxer reads on from where it is: the tables are read elsewhere and it is put back.
@@ -603,7 +609,7 @@ std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoI
     if (std::strcmp(input->iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0)
         result = FromMovie(input, videoIndex, audioIndex);
     else if (std::strcmp(input->iformat->name, "avi") == 0)
-        result = FromAvi(input, videoIndex, audioIndex);
+        result = FromAvi(input, videoIndex, audioIndex, heads);
     // Put back in any case: the packets are read from there when the tables do not tell them.
     if (avio_seek(input->pb, demuxerAt, SEEK_SET) != demuxerAt) {
         reopen = true;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "engine/FfmpegUtil.h"
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 
 namespace trimora {
@@ -13,7 +14,9 @@ namespace trimora {
 // tables cannot tell it for certain (fragmented or damaged tables, a file whose end is missing,
 // packets the demuxer reshapes as it reads them): the packets must be read then. The first
 // packets are read to confirm what the tables tell; where they disagree, `reopen` is set: the
-// demuxer has read on, and a new one must read the packets from the start.
-std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen);
+// demuxer has read on, and a new one must read the packets from the start. An AVI file's chunk
+// heads are taken from `heads` where it read them.
+std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoIndex, int audioIndex, bool& reopen,
+                                              ChunkHeadsAhead* heads = nullptr);
 
 }  // namespace trimora

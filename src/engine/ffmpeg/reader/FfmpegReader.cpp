@@ -75,11 +75,8 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
     try {
         info_.quotedPath = Quoted(path);
-        // The sound reads through a demuxer of its own. Opening one costs as much as the first
-        // (a long movie's tables are read again), so it opens meanwhile on another thread (or
-        // when it is needed, where no thread can be had).
-        std::future<ff::InputContextPtr> soundInput =
-            std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
+        // An AVI file's index is read meanwhile, and the chunks' first bytes with it.
+        ChunkHeadsAhead heads(path);
         ff::InputContextPtr first = OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
@@ -88,8 +85,15 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         // The container's own tables where they tell every packet; else every packet is read, by
         // a demuxer that has read none yet.
         bool reopen = false;
-        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen);
+        std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen, &heads);
+        heads.Stop();
         if (reopen) first = OpenInput(path);
+        // The sound reads through a demuxer of its own. Opening one costs as much as the first (a
+        // long movie's tables are read again), so it opens meanwhile on another thread (or when it
+        // is needed, where no thread can be had), and is taken only when the sound is first read.
+        std::future<ff::InputContextPtr> soundInput;
+        if (audioIndex >= 0)
+            soundInput = std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
         AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;
@@ -162,12 +166,19 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
             const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
             const int64_t firstTime = scan.audioFirst != AV_NOPTS_VALUE ? scan.audioFirst : audioZero;
-            ff::InputContextPtr second = soundInput.get();
-            const int match = MatchingStream(second.get(), audioStream);
-            if (match < 0) throw EngineError("The sound of " + Quoted(path) + " cannot be found again.");
+            // The sound's demuxer is taken when the sound is first read: the file is ready to be
+            // shown meanwhile.
+            std::future<AudioDecoder::Input> sound = std::async(
+                std::launch::deferred,
+                [opening = std::move(soundInput), type = a->codec_type, id = audioStream->id, index = audioStream->index]() mutable {
+                    AudioDecoder::Input taken;
+                    taken.input = opening.get();
+                    taken.streamIndex = MatchingStream(taken.input.get(), type, id, index);
+                    return taken;
+                });
             // The same demuxer once more, for a sound stream that cannot be taken back to its start.
             const auto reopen = [path] { return OpenInput(path); };
-            audio_.Open(std::move(second), match, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path));
+            audio_.Open(std::move(sound), audioStream, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path));
             if (info_.hasVideo && index_.Segments().size() > 1) FollowVideoClock(audioStream, videoStream);
             info_.hasAudio = true;
             info_.audioFormat = CodecName(a->codec_id);

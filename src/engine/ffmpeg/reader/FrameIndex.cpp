@@ -2,11 +2,34 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 
 namespace trimora {
 
 namespace {
+
+// Sorts `values` stably. Frames come nearly in order (reordered by a picture or two at most), so
+// they are sorted by insertion, which takes a single pass over them then; a sequence much out of
+// order goes to a merge sort.
+template <typename Less>
+void SortNearlySorted(std::vector<int64_t>& values, Less less) {
+    const size_t mostMoves = 8 * values.size() + 64;
+    size_t moves = 0;
+    for (size_t i = 1; i < values.size(); ++i) {
+        const int64_t value = values[i];
+        size_t j = i;
+        for (; j > 0 && less(value, values[j - 1]); --j) {
+            values[j] = values[j - 1];
+            if (++moves > mostMoves) {
+                values[j - 1] = value;  // nothing lost: the rest is sorted below
+                std::stable_sort(values.begin(), values.end(), less);
+                return;
+            }
+        }
+        values[j] = value;
+    }
+}
 constexpr int64_t kNoTime = PacketEntry::kNoTime;
 // Stamps beyond this are damage, not time: treated as missing, so no sum below can overflow.
 constexpr int64_t kLargestStamp = int64_t{1} << 56;
@@ -41,8 +64,7 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
     shown.reserve(packets_.size());
     for (size_t i = 0; i < packets_.size(); ++i)
         if (!packets_[i].discard) shown.push_back(static_cast<int64_t>(i));
-    std::stable_sort(shown.begin(), shown.end(),
-                     [&](int64_t a, int64_t b) { return order[static_cast<size_t>(a)] < order[static_cast<size_t>(b)]; });
+    SortNearlySorted(shown, [&](int64_t a, int64_t b) { return order[static_cast<size_t>(a)] < order[static_cast<size_t>(b)]; });
     presentation_ = shown;
 
     frameOfPacket_.assign(packets_.size(), 0);
@@ -140,7 +162,7 @@ void FrameIndex::InferMissingTimes(const std::vector<PacketEntry>& timed, std::v
         std::vector<int64_t> slots;
         for (const PacketEntry& e : timed)
             if (!e.discard) slots.push_back(e.dts);
-        std::sort(slots.begin(), slots.end());
+        SortNearlySorted(slots, std::less<int64_t>());
         times = std::move(slots);
     }
 }

@@ -94,13 +94,9 @@ int FindVideoStream(AVFormatContext* input) {
     return best;
 }
 
-// The same stream in a second demuxer opened on the same file.
-int MatchingStream(AVFormatContext* input, const AVStream* original) {
-    const auto same = [&](const AVStream* s) {
-        return s->codecpar->codec_type == original->codecpar->codec_type && s->id == original->id;
-    };
-    if (original->index < static_cast<int>(input->nb_streams) && same(input->streams[original->index]))
-        return original->index;
+int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int index) {
+    const auto same = [&](const AVStream* s) { return s->codecpar->codec_type == type && s->id == id; };
+    if (index >= 0 && index < static_cast<int>(input->nb_streams) && same(input->streams[index])) return index;
     for (unsigned i = 0; i < input->nb_streams; ++i)
         if (same(input->streams[i])) return static_cast<int>(i);
     return -1;

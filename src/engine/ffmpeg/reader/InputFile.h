@@ -19,8 +19,9 @@ std::string Quoted(const std::string& path);
 ff::InputContextPtr OpenInput(const std::string& path);
 // The video stream with the largest pictures (cover pictures aside), -1 for none.
 int FindVideoStream(AVFormatContext* input);
-// The same stream in a second demuxer opened on the same file, -1 when it is missing.
-int MatchingStream(AVFormatContext* input, const AVStream* original);
+// The stream of `type` and container id `id` (index `index` in the first demuxer) in a second
+// demuxer opened on the same file, -1 when it is missing.
+int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int index);
 // The codec's long name as the information boxes show it.
 std::string CodecName(AVCodecID id);
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 namespace trimora {
 
@@ -26,8 +27,6 @@ constexpr uint8_t kPictureStart[4] = {0x00, 0x00, 0x01, 0xB6};
 constexpr int64_t kPictureHeaderRoom = 1024;
 // What is looked at first for the headers before a picture: they are a few dozen bytes.
 constexpr int64_t kFirstLook = 4096;
-// A picture's start code and the byte after it, which tells its kind.
-constexpr size_t kHeadBytes = 5;
 // What the parser is told before each chunk: it sets the reordering the headers ask for (0 or 1)
 // when it reaches a picture, and leaves this where it stops before one.
 constexpr int kNoPictureReached = -1;
@@ -116,24 +115,200 @@ MappedFile::~MappedFile() {
 }
 
 bool MappedFile::Read(int64_t pos, size_t count, std::vector<uint8_t>& out) const {
-    if (!data_ || pos < 0 || pos > size_ || count > static_cast<size_t>(size_ - pos)) return false;
     out.resize(count);
-    return GuardedCopy(out.data(), data_ + pos, count);
+    return Read(pos, count, out.data());
+}
+
+bool MappedFile::Read(int64_t pos, size_t count, uint8_t* out) const {
+    if (!data_ || pos < 0 || pos > size_ || count > static_cast<size_t>(size_ - pos)) return false;
+    return GuardedCopy(out, data_ + pos, count);
+}
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
+}
+
+// The `count` bytes at `pos` of the open file `fd`.
+bool ReadAt(int fd, int64_t pos, size_t count, uint8_t* out) {
+    for (size_t done = 0; done < count;) {
+        const ssize_t n = pread(fd, out + done, count - done, static_cast<off_t>(pos + static_cast<int64_t>(done)));
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A file open for reading at given places.
+class OpenedFile {
+public:
+    explicit OpenedFile(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~OpenedFile() {
+        if (fd_ >= 0) close(fd_);
+    }
+    OpenedFile(const OpenedFile&) = delete;
+    OpenedFile& operator=(const OpenedFile&) = delete;
+    int Fd() const { return fd_; }
+    bool Read(int64_t pos, size_t count, uint8_t* out) const { return fd_ >= 0 && ReadAt(fd_, pos, count, out); }
+    bool Read(int64_t pos, size_t count, std::vector<uint8_t>& out) const {
+        out.resize(count);
+        return Read(pos, count, out.data());
+    }
+
+private:
+    int fd_;
+};
+
+// The video chunks of the file's index and their heads; nothing where the file is not one whole
+// AVI part with an index, or `stop` is set.
+std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const std::atomic<bool>& stop) {
+    constexpr int64_t kLargestIndex = int64_t{64} << 20;
+    constexpr int64_t kChunkHeader = 8;   // an index entry tells where the chunk's header is
+    constexpr uint32_t kKeyFrame = 0x10;  // the index's keyframe flag
+    const OpenedFile opened(path);
+    const int fd = opened.Fd();
+    if (fd < 0) return std::nullopt;
+    std::vector<uint8_t> index;
+    int64_t fileSize = 0;
+    int64_t movi = -1;  // the movie list's type, which index offsets may count from
+    {
+        struct stat st {};
+        uint8_t h[12];
+        bool whole = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && opened.Read(0, 12, h) &&
+                     std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "AVI ", 4) == 0;
+        fileSize = st.st_size;
+        const int64_t riffEnd = whole ? 8 + static_cast<int64_t>(Le32(h + 4)) : 0;
+        whole = whole && riffEnd <= fileSize && fileSize - riffEnd <= 1;
+        bool indexed = false;
+        for (int64_t at = 12; whole && at <= riffEnd - 8;) {
+            const int64_t size = opened.Read(at, 8, h) ? Le32(h + 4) : -1;
+            if (size < 0 || size > riffEnd - at - 8) {
+                whole = false;
+            } else if (std::memcmp(h, "LIST", 4) == 0) {
+                if (movi < 0 && size >= 4 && opened.Read(at + 8, 4, h + 8) && std::memcmp(h + 8, "movi", 4) == 0)
+                    movi = at + 8;
+            } else if (std::memcmp(h, "idx1", 4) == 0) {
+                // One index, of a size that is not damage.
+                whole = !indexed && size <= kLargestIndex;
+                if (whole) index.resize(static_cast<size_t>(size));
+                whole = whole && opened.Read(at + 8, index.size(), index.data());
+                indexed = true;
+            }
+            at += 8 + size + (size & 1);
+        }
+        if (!whole || !indexed || movi < 0) return std::nullopt;
+    }
+    ChunkHeadsAhead::Read read;
+    // The chunks with data of each stream number.
+    read.counts.assign(100, 0);
+    for (size_t e = 0; e + 16 <= index.size(); e += 16) {
+        const uint8_t* id = index.data() + e;
+        if (id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && Le32(id + 12) > 0)
+            ++read.counts[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
+    }
+    // The video: the stream with the most pictures listed ("##dc", "##db").
+    std::array<size_t, 100> pictures{};
+    for (size_t e = 0; e + 16 <= index.size(); e += 16) {
+        const uint8_t* id = index.data() + e;
+        if (id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' &&
+            (id[3] == 'c' || id[3] == 'b') && Le32(id + 12) > 0)
+            ++pictures[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
+    }
+    const size_t stream = static_cast<size_t>(std::max_element(pictures.begin(), pictures.end()) - pictures.begin());
+    if (pictures[stream] == 0) return std::nullopt;
+    const uint8_t video[2] = {static_cast<uint8_t>('0' + stream / 10), static_cast<uint8_t>('0' + stream % 10)};
+    // Offsets count from the file's start or from the movie list: the first entry's chunk header
+    // tells which.
+    int64_t base = -1;
+    for (size_t e = 0; base < 0 && e + 16 <= index.size(); e += 16) {
+        if (std::memcmp(index.data() + e, video, 2) != 0 || Le32(index.data() + e + 12) == 0) continue;
+        for (const int64_t candidate : {int64_t{0}, movi}) {
+            uint8_t tag[4];
+            if (base < 0 && opened.Read(candidate + Le32(index.data() + e + 8), 4, tag) &&
+                std::memcmp(tag, index.data() + e, 4) == 0)
+                base = candidate;
+        }
+        break;
+    }
+    if (base < 0) return std::nullopt;
+    read.chunks.reserve(pictures[stream]);
+    int64_t last = -1;
+    for (size_t e = 0; e + 16 <= index.size(); e += 16) {
+        const uint8_t* entry = index.data() + e;
+        const int64_t pos = base + Le32(entry + 8);
+        const int64_t size = Le32(entry + 12);
+        if (size == 0 || pos == last) continue;
+        last = pos;
+        if (std::memcmp(entry, video, 2) != 0 || entry[2] != 'd') continue;
+        if (pos > fileSize - kChunkHeader - size) return std::nullopt;
+        read.chunks.push_back(VideoChunk{pos + kChunkHeader, size, (Le32(entry + 4) & kKeyFrame) != 0});
+    }
+    index = {};
+    const MappedFile file(path, fileSize);
+    read.heads.resize(read.chunks.size());
+    constexpr size_t kStopCheck = 1024;
+    for (size_t i = 0; i < read.chunks.size(); ++i) {
+        if (i % kStopCheck == 0 && stop) return std::nullopt;
+        const VideoChunk& chunk = read.chunks[i];
+        if (!file.Read(chunk.pos, static_cast<size_t>(std::min<int64_t>(chunk.size, kChunkHeadBytes)), read.heads[i].data()))
+            return std::nullopt;
+    }
+    return read;
+}
+
+}  // namespace
+
+ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {
+    try {
+        reading_ = std::async(std::launch::async, [this, path]() -> std::optional<Read> {
+            try {
+                return ReadHeads(path, stop_);
+            } catch (const std::exception&) {
+                return std::nullopt;  // read when wanted, where whatever failed here is told
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: the heads are read when they are wanted.
+    }
+}
+
+void ChunkHeadsAhead::Stop() {
+    stop_ = true;
+    if (reading_.valid()) reading_.wait();
+}
+
+const ChunkHeadsAhead::Read* ChunkHeadsAhead::Result() {
+    if (reading_.valid()) read_ = reading_.get();
+    return read_ ? &*read_ : nullptr;
+}
+
+std::optional<std::vector<ChunkHead>> ChunkHeadsAhead::Take(const std::vector<VideoChunk>& chunks) {
+    const Read* read = Result();
+    if (!read || read->chunks.size() != chunks.size()) return std::nullopt;
+    for (size_t i = 0; i < chunks.size(); ++i)
+        if (read->chunks[i].pos != chunks[i].pos || read->chunks[i].size != chunks[i].size) return std::nullopt;
+    std::vector<ChunkHead> heads = std::move(read_->heads);
+    read_.reset();
+    return heads;
 }
 
 std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, int64_t fileSize,
                                                        const AVCodecParameters* codec,
-                                                       const std::vector<VideoChunk>& chunks) {
+                                                       const std::vector<VideoChunk>& chunks,
+                                                       ChunkHeadsAhead* ahead) {
     // The reordering the headers ask for (none, or by one picture), which the demuxer's timing
     // follows: it must stay the same throughout.
     const int delay = codec->video_delay;
     if (codec->codec_id != AV_CODEC_ID_MPEG4 || (delay != 0 && delay != 1) ||
         codec->profile == FF_PROFILE_MPEG4_SIMPLE_STUDIO)
         return std::nullopt;
-    const MappedFile file(path, fileSize);
+    // The few chunks that start with headers are read whole enough for the parser, by read calls:
+    // they are scattered, and mapping each page touched would cost more.
+    const OpenedFile file(path);
     std::unique_ptr<AVCodecParserContext, ParserDeleter> parser(av_parser_init(AV_CODEC_ID_MPEG4));
     ff::CodecContextPtr context(avcodec_alloc_context3(nullptr));
-    if (!file.IsOpen() || !parser || !context || avcodec_parameters_to_context(context.get(), codec) < 0)
+    if (file.Fd() < 0 || !parser || !context || avcodec_parameters_to_context(context.get(), codec) < 0)
         return std::nullopt;
     // As the demuxer has it: each packet is one whole picture.
     parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
@@ -145,23 +320,23 @@ std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, 
     // The first bytes of every chunk, read on two threads (where a second can be had): touching
     // the pages they lie on is most of the cost. A file cut short meanwhile is declined, and its
     // reading packet by packet tells what is left of it.
-    std::vector<std::array<uint8_t, kHeadBytes>> heads(chunks.size());
-    std::atomic<bool> unreadable{false};
-    const auto readHeads = [&](size_t from, size_t to) {
-        std::vector<uint8_t> bytes;
-        for (size_t i = from; i < to && !unreadable; ++i) {
-            const size_t count = static_cast<size_t>(std::min<int64_t>(chunks[i].size, kHeadBytes));
-            if (!file.Read(chunks[i].pos, count, bytes)) unreadable = true;
-            std::copy(bytes.begin(), bytes.end(), heads[i].begin());
-        }
-    };
-    {
+    std::optional<std::vector<ChunkHead>> taken = ahead ? ahead->Take(chunks) : std::nullopt;
+    std::vector<ChunkHead> heads = taken ? std::move(*taken) : std::vector<ChunkHead>(chunks.size());
+    if (!taken) {
+        const MappedFile mapped(path, fileSize);
+        std::atomic<bool> unreadable{!mapped.IsOpen()};
+        const auto readHeads = [&](size_t from, size_t to) {
+            for (size_t i = from; i < to && !unreadable; ++i) {
+                const size_t count = static_cast<size_t>(std::min<int64_t>(chunks[i].size, kChunkHeadBytes));
+                if (!mapped.Read(chunks[i].pos, count, heads[i].data())) unreadable = true;
+            }
+        };
         const size_t half = chunks.size() / 2;
         auto secondHalf = std::async(std::launch::async | std::launch::deferred, readHeads, half, chunks.size());
         readHeads(0, half);
         secondHalf.get();
+        if (unreadable) return std::nullopt;
     }
-    if (unreadable) return std::nullopt;
 
     std::vector<ChunkPicture> pictures;
     pictures.reserve(chunks.size());

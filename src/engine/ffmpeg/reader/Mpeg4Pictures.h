@@ -3,7 +3,10 @@
 // them: it takes a packet's keyframe flag (and, where the pictures are reordered, whether it has
 // a presentation time) from the picture's own header through its picture parser, not from the
 // index, so the chunks' first bytes are read here as that parser reads them.
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +29,7 @@ public:
     // The `count` bytes at `pos` into `out`; false where they lie outside the size it was mapped
     // with, or the file no longer holds them.
     bool Read(int64_t pos, size_t count, std::vector<uint8_t>& out) const;
+    bool Read(int64_t pos, size_t count, uint8_t* out) const;
 
 private:
     const uint8_t* data_ = nullptr;
@@ -44,13 +48,48 @@ struct ChunkPicture {
     bool bidirectional = false;  // a B-VOP: shown before the picture decoded ahead of it
 };
 
+// A picture's start code and the byte after it, which tells its kind.
+constexpr size_t kChunkHeadBytes = 5;
+using ChunkHead = std::array<uint8_t, kChunkHeadBytes>;
+
+// The first bytes of the video chunks an AVI file's index lists, read on a thread of its own from
+// the moment the file is chosen: meanwhile the demuxer reads the same index, a while on a long
+// file. Nothing is read from a file that is not one whole AVI part with an index.
+class ChunkHeadsAhead {
+public:
+    explicit ChunkHeadsAhead(const std::string& path);
+    ~ChunkHeadsAhead() { Stop(); }
+    ChunkHeadsAhead(const ChunkHeadsAhead&) = delete;
+    ChunkHeadsAhead& operator=(const ChunkHeadsAhead&) = delete;
+    // The heads of `chunks`, where the chunks read are exactly these (the demuxer found the same
+    // ones); else nothing, and they are read as without this. Waits for the reading.
+    std::optional<std::vector<ChunkHead>> Take(const std::vector<VideoChunk>& chunks);
+    // Ends the reading where it is: the heads are not wanted.
+    void Stop();
+
+    struct Read {
+        std::vector<int64_t> counts;  // of chunks with data, by stream number
+        std::vector<VideoChunk> chunks;
+        std::vector<ChunkHead> heads;
+    };
+    // What was read (waiting for it), nothing where the file is not one whole AVI part with an
+    // index, or the heads are taken.
+    const Read* Result();
+
+private:
+    std::atomic<bool> stop_{false};
+    std::future<std::optional<Read>> reading_;
+    std::optional<Read> read_;
+};
+
 // The pictures of the chunks as the demuxer gives them, reading the chunks in the order given
 // (the order of the file) from `path`, which must be `fileSize` bytes long; or nothing where the
 // packets' times would not follow from them alone: B-VOPs in a stream whose headers ask for no
 // reordering, headers that change what they ask for, or headers the parser stops on. Also
-// nothing where the file cannot be read.
+// nothing where the file cannot be read. The chunks' heads are taken from `ahead` where it has them.
 std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, int64_t fileSize,
                                                        const AVCodecParameters* codec,
-                                                       const std::vector<VideoChunk>& chunks);
+                                                       const std::vector<VideoChunk>& chunks,
+                                                       ChunkHeadsAhead* ahead = nullptr);
 
 }  // namespace trimora
