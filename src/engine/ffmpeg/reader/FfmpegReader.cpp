@@ -75,8 +75,17 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
     try {
         info_.quotedPath = Quoted(path);
-        // An AVI file's index is read meanwhile, and the chunks' first bytes with it.
+        // The sound reads through a demuxer of its own. Opening one costs as much as the first (a
+        // long movie's tables are read again), so it opens meanwhile on another thread (or when it
+        // is needed, where no thread can be had), and is taken only when the sound is first read.
+        std::future<ff::InputContextPtr> soundInput;
+        const auto openSound = [&] {
+            soundInput = std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
+        };
+        // An AVI file's index is read meanwhile, and the chunks' first bytes with it; the sound's
+        // demuxer opens after that, on the core this leaves.
         ChunkHeadsAhead heads(path);
+        if (!heads.Started()) openSound();
         ff::InputContextPtr first = OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
@@ -88,12 +97,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen, &heads);
         heads.Stop();
         if (reopen) first = OpenInput(path);
-        // The sound reads through a demuxer of its own. Opening one costs as much as the first (a
-        // long movie's tables are read again), so it opens meanwhile on another thread (or when it
-        // is needed, where no thread can be had), and is taken only when the sound is first read.
-        std::future<ff::InputContextPtr> soundInput;
-        if (audioIndex >= 0)
-            soundInput = std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
+        if (audioIndex >= 0 && !soundInput.valid()) openSound();
         AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;

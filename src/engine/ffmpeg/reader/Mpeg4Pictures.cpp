@@ -260,6 +260,9 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
 }  // namespace
 
 ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {
+    uint8_t h[12];
+    const OpenedFile file(path);
+    if (!file.Read(0, 12, h) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "AVI ", 4) != 0) return;
     try {
         reading_ = std::async(std::launch::async, [this, path]() -> std::optional<Read> {
             try {
@@ -268,6 +271,7 @@ ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {
                 return std::nullopt;  // read when wanted, where whatever failed here is told
             }
         });
+        started_ = true;
     } catch (const std::system_error&) {
         // No thread to be had: the heads are read when they are wanted.
     }

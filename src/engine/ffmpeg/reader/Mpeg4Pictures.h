@@ -66,6 +66,8 @@ public:
     std::optional<std::vector<ChunkHead>> Take(const std::vector<VideoChunk>& chunks);
     // Ends the reading where it is: the heads are not wanted.
     void Stop();
+    // The file looked like an AVI file, and its reading started.
+    bool Started() const { return started_; }
 
     struct Read {
         std::vector<int64_t> counts;  // of chunks with data, by stream number
@@ -78,6 +80,7 @@ public:
 
 private:
     std::atomic<bool> stop_{false};
+    bool started_ = false;
     std::future<std::optional<Read>> reading_;
     std::optional<Read> read_;
 };
