@@ -545,8 +545,12 @@ bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
 std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int audioIndex, ChunkHeadsAhead* heads) {
     const FileBytes file(input->pb, avio_size(input->pb));
     const int64_t fileSize = file.Size();
+    // The chunk heads read ahead are wanted for MPEG-4 pictures only; the index read with them
+    // then tells the counts.
+    const bool mpeg4 = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4;
+    if (heads && !mpeg4) heads->Stop();
     std::vector<int64_t> counts;
-    if (const ChunkHeadsAhead::Read* ahead = heads ? heads->Result() : nullptr) counts = ahead->counts;
+    if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) counts = ahead->counts;
     if (fileSize <= 0 || (counts.empty() && !CountIndexedChunks(file, counts))) return std::nullopt;
     // The demuxer's index is the file's whole index.
     for (int index : {videoIndex, audioIndex}) {
