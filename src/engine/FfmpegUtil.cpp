@@ -34,7 +34,62 @@ int64_t SeekFile(void* opaque, int64_t offset, int whence) {
     return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
 }
 
+struct FileWriter {
+    int fd = -1;
+    int64_t position = 0;   // where the next write goes
+    int64_t sentUpTo = 0;   // bytes before this are on their way to the disk
+    bool sendOn = true;     // the file takes being sent on (a pipe or a device may not)
+};
+
+// What is written beyond the last range sent to the disk before the next range is sent.
+constexpr int64_t kSendEvery = int64_t{8} << 20;
+
+// FFmpeg 5 declares the written bytes as not const.
+int WriteFile(void* opaque, uint8_t* buffer, int size) {
+    auto* file = static_cast<FileWriter*>(opaque);
+    for (int done = 0; done < size;) {
+        const ssize_t n = write(file->fd, buffer + done, static_cast<size_t>(size - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return AVERROR(errno);
+        if (n == 0) return AVERROR(EIO);
+        done += static_cast<int>(n);
+        file->position += n;
+    }
+    if (file->sendOn && file->position - file->sentUpTo >= kSendEvery) {
+        // Starts the writing of the range to the disk and goes on: no waiting for it here.
+        if (file->position > file->sentUpTo &&
+            sync_file_range(file->fd, file->sentUpTo, file->position - file->sentUpTo, SYNC_FILE_RANGE_WRITE) != 0)
+            file->sendOn = false;
+        file->sentUpTo = file->position;
+    }
+    return size;
+}
+
+int64_t SeekWrittenFile(void* opaque, int64_t offset, int whence) {
+    auto* file = static_cast<FileWriter*>(opaque);
+    if (whence & AVSEEK_SIZE) {
+        struct stat status {};
+        return fstat(file->fd, &status) == 0 ? static_cast<int64_t>(status.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(file->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    if (at < 0) return AVERROR(errno);
+    file->position = at;
+    // Going back (a header filled in at the end) is not new ground to send on.
+    if (file->position < file->sentUpTo) file->sentUpTo = file->position;
+    return static_cast<int64_t>(at);
+}
+
 }  // namespace
+
+void OutputContextDeleter::operator()(AVFormatContext* c) const {
+    if (c && c->pb && !(c->oformat->flags & AVFMT_NOFILE)) {
+        if (c->flags & AVFMT_FLAG_CUSTOM_IO)
+            CloseFileWriter(&c->pb);
+        else
+            avio_closep(&c->pb);
+    }
+    avformat_free_context(c);
+}
 
 void InputContextDeleter::operator()(AVFormatContext* c) const {
     AVIOContext* own = c && (c->flags & AVFMT_FLAG_CUSTOM_IO) ? c->pb : nullptr;
@@ -64,6 +119,37 @@ void CloseFileReader(AVIOContext* reader) {
     delete file;
     av_freep(&reader->buffer);  // FFmpeg may have put a buffer of its own in place of the first
     avio_context_free(&reader);
+}
+
+AVIOContext* OpenFileWriter(const std::string& path, int bufferSize) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    auto* file = new FileWriter{fd};
+    struct stat status {};
+    file->sendOn = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(static_cast<size_t>(bufferSize)));
+    AVIOContext* writer =
+        buffer ? avio_alloc_context(buffer, bufferSize, 1, file, nullptr, WriteFile, SeekWrittenFile) : nullptr;
+    if (!writer) {
+        av_free(buffer);
+        close(fd);
+        delete file;
+        errno = ENOMEM;
+    }
+    return writer;
+}
+
+int CloseFileWriter(AVIOContext** writer) {
+    if (!writer || !*writer) return 0;
+    AVIOContext* w = *writer;
+    avio_flush(w);
+    int result = w->error;
+    auto* file = static_cast<FileWriter*>(w->opaque);
+    if (close(file->fd) != 0 && result >= 0) result = AVERROR(errno);
+    delete file;
+    av_freep(&w->buffer);
+    avio_context_free(writer);
+    return result < 0 ? result : 0;
 }
 
 std::string ErrorText(int errorCode) {

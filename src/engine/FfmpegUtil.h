@@ -43,10 +43,7 @@ struct SwrDeleter {
 // An output context owns its AVIOContext; closing the file is the writer's job (it must write
 // the trailer first), this only frees what is left.
 struct OutputContextDeleter {
-    void operator()(AVFormatContext* c) const {
-        if (c && c->pb && !(c->oformat->flags & AVFMT_NOFILE)) avio_closep(&c->pb);
-        avformat_free_context(c);
-    }
+    void operator()(AVFormatContext* c) const;
 };
 
 using InputContextPtr = std::unique_ptr<AVFormatContext, InputContextDeleter>;
@@ -69,6 +66,17 @@ inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 AVIOContext* OpenFileReader(const std::string& path, int bufferSize);
 // Closes a reader made by OpenFileReader (nullptr: nothing).
 void CloseFileReader(AVIOContext* reader);
+
+// A writer of the file at `path` with a buffer of `bufferSize` bytes, for a muxer that writes
+// through it (AVFMT_FLAG_CUSTOM_IO); nullptr with errno set where the file cannot be opened. The
+// file is written as it is found (the program's output files are new and empty): emptying it
+// would have the file system write all of it out when it is closed, while the program waits.
+// Instead what is written goes on its way to the disk every few megabytes, so that making the
+// file durable at the end has little left to do.
+AVIOContext* OpenFileWriter(const std::string& path, int bufferSize);
+// Writes out what the writer holds and closes the file; the writer is gone afterwards. Returns 0,
+// or the first error the writing or the closing met.
+int CloseFileWriter(AVIOContext** writer);
 
 // The text of an FFmpeg error code.
 std::string ErrorText(int errorCode);

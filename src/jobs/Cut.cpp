@@ -83,7 +83,7 @@ void frmMain::cmdCut_Click() {
     }
 
     // Completion: every step runs, so the window never stays half-locked.
-    EndOutput(*this, outcome);
+    EndOutput(*this, outcome, locked);
     outcome.Step([&] { ProgressBar1->setVisible(false); });
     // With the lower mark moved back, its change handler shows that mark's frame again.
     outcome.Step([&] { SliderTimePosition1->SetValue(savedValue1); });

@@ -17,9 +17,14 @@ void RequireOutputCreated(const OutputPreparation& preparation) {
                                                   : preparation.error.toStdString());
 }
 
-void EndOutput(frmMain& window, JobOutcome& outcome) {
+void EndOutput(frmMain& window, JobOutcome& outcome, bool locked) {
     if (outcome.Failed()) outcome.Step([&] { window.VideoFileOut->DiscardOutputFile(); });
     outcome.Step([&] { window.VideoFileOut->Close(); });
+    // The job's frames are read: what the window shows next (a mark's frame) is decoded here,
+    // with nothing read ahead that would then be waited for and thrown away.
+    outcome.Step([&] {
+        if (locked) window.VideoFileIn1->DecodeInBackground(false);
+    });
 }
 
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage) {
@@ -55,9 +60,6 @@ void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {
     });
     outcome.Step([&] {
         if (locked) window.LockForJob(false);
-    });
-    outcome.Step([&] {
-        if (locked) window.VideoFileIn1->DecodeInBackground(false);
     });
     window.JobRunning = false;
 }

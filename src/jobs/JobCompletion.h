@@ -38,8 +38,10 @@ void RequireOutputCreated(const OutputPreparation& preparation);
 
 // Ends the output being written, as the first step of the completion: a failed job's output is
 // discarded, so a file of its name stays as it was; a finished or cancelled one is closed and
-// takes its name (a close that fails is the job's failure, and its output is gone too).
-void EndOutput(frmMain& window, JobOutcome& outcome);
+// takes its name (a close that fails is the job's failure, and its output is gone too). Then the
+// input is decoded in the foreground again, where the job (`locked`: it took the window) had it
+// decoded in the background.
+void EndOutput(frmMain& window, JobOutcome& outcome, bool locked);
 
 // Shows how the job ended: the failure (message 1 and the description), the cancel (message 21)
 // or the success message given.
@@ -50,8 +52,7 @@ void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage
 void TakeWindowForJob(frmMain& window);
 
 // Gives the window back after a job: Cut and Split on, Cancel off, the controls the job locked
-// and the input's decoding (when it got as far as taking them) as they were; the job is no
-// longer running.
+// (when it got as far as taking them) as they were; the job is no longer running.
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked);
 
 // Closes the window if the user asked for it while the job ran.

@@ -88,7 +88,7 @@ void frmMain::cmdSplit_Click() {
     }
 
     // Completion: every step runs, so the window never stays half-locked.
-    EndOutput(*this, outcome);
+    EndOutput(*this, outcome, locked);
     outcome.Step([&] { ProgressBar1->setVisible(false); });
     outcome.Step([&] { SliderTimePosition2->SetValue(savedValue2); });  // UpdatingSliders still holds: no seek
     UpdatingSliders = false;

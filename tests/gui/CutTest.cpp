@@ -56,6 +56,9 @@ TEST_F(CutTest, ReversedMarksCutFromLowerToHigherWhileTheLowerSliderTravels) {
     EXPECT_LT(background, firstAppend);
     EXPECT_GT(log.IndexOf("in.DecodeInBackground(false)"), close);
     EXPECT_EQ(log.Count("in.DecodeInBackground"), 2);
+    // The mark's frame shown again after the job is read in the foreground: nothing is read ahead
+    // of it that would be waited for and thrown away.
+    EXPECT_LT(log.IndexOf("in.DecodeInBackground(false)"), log.IndexOf("in.SeekToFrame(200)", close));
     EXPECT_FALSE(reader().decodingInBackground);
     // Moving slider 2 back showed its mark's frame again, and the window holds that frame.
     EXPECT_EQ(FrameNumberOf(window->FrameData_), 200);

@@ -111,9 +111,11 @@ OutputSession::OutputSession(const OutputPlan& plan, const std::string& name, co
 
     AVFormatContext* context = muxer_->context.get();
     if (!(context->oformat->flags & AVFMT_NOFILE)) {
-        const int opened = avio_open(&context->pb, url.c_str(), AVIO_FLAG_WRITE);
-        if (opened < 0)
-            throw EngineError("Cannot create the output file \"" + path_ + "\": " + ff::ErrorText(opened));
+        constexpr int kWriteBuffer = 256 << 10;
+        context->pb = ff::OpenFileWriter(diskPath, kWriteBuffer);
+        if (!context->pb)
+            throw EngineError("Cannot create the output file \"" + path_ + "\": " + ff::ErrorText(AVERROR(errno)));
+        context->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     ff::Check(avformat_write_header(context, nullptr), "Cannot write the start of \"" + path_ + "\"");
     muxer_->headerWritten = true;
@@ -448,7 +450,7 @@ void OutputSession::Finish() {
     if (muxer_->headerWritten)
         step([&] { ff::Check(av_write_trailer(context), "Cannot finish \"" + path_ + "\""); });
     if (context->pb && !(context->oformat->flags & AVFMT_NOFILE))
-        step([&] { ff::Check(avio_closep(&context->pb), "Cannot close \"" + path_ + "\""); });
+        step([&] { ff::Check(ff::CloseFileWriter(&context->pb), "Cannot close \"" + path_ + "\""); });
     if (failure) std::rethrow_exception(failure);
 }
 
