@@ -50,6 +50,7 @@ FfmpegReader::FfmpegReader(size_t cacheBytes)
 FfmpegReader::~FfmpegReader() { Settle(); }
 
 void FfmpegReader::Close() {
+    headsAhead_.reset();
     DiscardVideoAhead();
     DiscardSoundAhead();
     pictures_.Close();
@@ -84,7 +85,8 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         };
         // An AVI file's index is read meanwhile, and the chunks' first bytes with it; the sound's
         // demuxer opens after that, on the core this leaves.
-        ChunkHeadsAhead heads(path);
+        headsAhead_ = std::make_unique<ChunkHeadsAhead>(path);
+        ChunkHeadsAhead& heads = *headsAhead_;
         if (!heads.Started()) openSound();
         ff::InputContextPtr first = OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
@@ -216,6 +218,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         }
         info_.open = true;
         if (!info_.hasVideo) audioPositionMs_ = 0;
+        headsAhead_->Release();
     } catch (...) {
         Close();
         throw;

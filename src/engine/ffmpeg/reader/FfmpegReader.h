@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "engine/ffmpeg/reader/BackgroundDecoder.h"
 #include "engine/ffmpeg/reader/FirstPicture.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
+#include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 #include "engine/ffmpeg/reader/PictureSource.h"
 
 namespace trimora {
@@ -123,6 +125,9 @@ private:
     FrameIndex index_;
     PictureSource pictures_;
     AudioDecoder audio_;
+    // An AVI file's chunk heads, read while the file opens; kept until the next open or close,
+    // while its thread lets go of the file.
+    std::unique_ptr<ChunkHeadsAhead> headsAhead_;
     bool seekLanding_ = false;   // the next frame read is where a seek landed
     int32_t current_ = 0;        // the frame delivered last
     int32_t dropRemaining_ = 0;  // reads announced as thrown away

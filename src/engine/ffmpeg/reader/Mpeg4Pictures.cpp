@@ -111,7 +111,12 @@ MappedFile::MappedFile(const std::string& path, int64_t size) {
 }
 
 MappedFile::~MappedFile() {
-    if (data_) munmap(const_cast<uint8_t*>(data_), static_cast<size_t>(size_));
+    if (!data_) return;
+    // In pieces: while pages are unmapped, the program's other threads cannot map memory (a large
+    // allocation does), and a long file's pages take tens of milliseconds to unmap.
+    constexpr int64_t kPiece = int64_t{32} << 20;
+    for (int64_t at = 0; at < size_; at += kPiece)
+        munmap(const_cast<uint8_t*>(data_) + at, static_cast<size_t>(std::min(kPiece, size_ - at)));
 }
 
 bool MappedFile::Read(int64_t pos, size_t count, std::vector<uint8_t>& out) const {
@@ -160,9 +165,31 @@ private:
     int fd_;
 };
 
+// The first bytes of every chunk into `heads`, on two threads (where a second can be had):
+// touching the pages they lie on is most of the cost. False where the file no longer holds them
+// or `stop` is set.
+bool ReadChunkHeads(const MappedFile& file, const std::vector<VideoChunk>& chunks, std::vector<ChunkHead>& heads,
+                    const std::atomic<bool>* stop) {
+    constexpr size_t kStopCheck = 1024;
+    std::atomic<bool> failed{!file.IsOpen()};
+    const auto read = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to && !failed; ++i) {
+            if (stop && i % kStopCheck == 0 && *stop) failed = true;
+            const size_t count = static_cast<size_t>(std::min<int64_t>(chunks[i].size, kChunkHeadBytes));
+            if (!file.Read(chunks[i].pos, count, heads[i].data())) failed = true;
+        }
+    };
+    const size_t half = chunks.size() / 2;
+    auto secondHalf = std::async(std::launch::async | std::launch::deferred, read, half, chunks.size());
+    read(0, half);
+    secondHalf.get();
+    return !failed;
+}
+
 // The video chunks of the file's index and their heads; nothing where the file is not one whole
 // AVI part with an index, or `stop` is set.
-std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const std::atomic<bool>& stop) {
+std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const std::atomic<bool>& stop,
+                                               std::unique_ptr<MappedFile>& mapping) {
     constexpr int64_t kLargestIndex = int64_t{64} << 20;
     constexpr int64_t kChunkHeader = 8;   // an index entry tells where the chunk's header is
     constexpr uint32_t kKeyFrame = 0x10;  // the index's keyframe flag
@@ -245,15 +272,9 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
         read.chunks.push_back(VideoChunk{pos + kChunkHeader, size, (Le32(entry + 4) & kKeyFrame) != 0});
     }
     index = {};
-    const MappedFile file(path, fileSize);
+    mapping = std::make_unique<MappedFile>(path, fileSize);
     read.heads.resize(read.chunks.size());
-    constexpr size_t kStopCheck = 1024;
-    for (size_t i = 0; i < read.chunks.size(); ++i) {
-        if (i % kStopCheck == 0 && stop) return std::nullopt;
-        const VideoChunk& chunk = read.chunks[i];
-        if (!file.Read(chunk.pos, static_cast<size_t>(std::min<int64_t>(chunk.size, kChunkHeadBytes)), read.heads[i].data()))
-            return std::nullopt;
-    }
+    if (!ReadChunkHeads(*mapping, read.chunks, read.heads, &stop)) return std::nullopt;
     return read;
 }
 
@@ -263,18 +284,43 @@ ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {
     uint8_t h[12];
     const OpenedFile file(path);
     if (!file.Read(0, 12, h) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "AVI ", 4) != 0) return;
+    std::promise<std::optional<Read>> done;
+    reading_ = done.get_future();
     try {
-        reading_ = std::async(std::launch::async, [this, path]() -> std::optional<Read> {
+        thread_ = std::thread([this, path, done = std::move(done)]() mutable {
+            std::unique_ptr<MappedFile> mapping;
+            std::optional<Read> read;
             try {
-                return ReadHeads(path, stop_);
+                read = ReadHeads(path, stop_, mapping);
             } catch (const std::exception&) {
-                return std::nullopt;  // read when wanted, where whatever failed here is told
+                // Read when wanted, where whatever failed here is told.
             }
+            done.set_value(std::move(read));
+            // Unmapping the pages touched takes a while of its own: not while the file opens.
+            std::unique_lock lock(mutex_);
+            released_.wait(lock, [this] { return release_; });
+            lock.unlock();
+            mapping.reset();
         });
         started_ = true;
     } catch (const std::system_error&) {
         // No thread to be had: the heads are read when they are wanted.
+        reading_ = {};
     }
+}
+
+ChunkHeadsAhead::~ChunkHeadsAhead() {
+    Stop();
+    Release();
+    if (thread_.joinable()) thread_.join();
+}
+
+void ChunkHeadsAhead::Release() {
+    {
+        std::lock_guard lock(mutex_);
+        release_ = true;
+    }
+    released_.notify_all();
 }
 
 void ChunkHeadsAhead::Stop() {
@@ -321,26 +367,11 @@ std::optional<std::vector<ChunkPicture>> Mpeg4Pictures(const std::string& path, 
         if (chunk.size <= 0 || chunk.size > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE || chunk.pos < 0 ||
             chunk.pos > fileSize - chunk.size)
             return std::nullopt;
-    // The first bytes of every chunk, read on two threads (where a second can be had): touching
-    // the pages they lie on is most of the cost. A file cut short meanwhile is declined, and its
-    // reading packet by packet tells what is left of it.
+    // The first bytes of every chunk, read ahead or now. A file cut short meanwhile is declined,
+    // and its reading packet by packet tells what is left of it.
     std::optional<std::vector<ChunkHead>> taken = ahead ? ahead->Take(chunks) : std::nullopt;
     std::vector<ChunkHead> heads = taken ? std::move(*taken) : std::vector<ChunkHead>(chunks.size());
-    if (!taken) {
-        const MappedFile mapped(path, fileSize);
-        std::atomic<bool> unreadable{!mapped.IsOpen()};
-        const auto readHeads = [&](size_t from, size_t to) {
-            for (size_t i = from; i < to && !unreadable; ++i) {
-                const size_t count = static_cast<size_t>(std::min<int64_t>(chunks[i].size, kChunkHeadBytes));
-                if (!mapped.Read(chunks[i].pos, count, heads[i].data())) unreadable = true;
-            }
-        };
-        const size_t half = chunks.size() / 2;
-        auto secondHalf = std::async(std::launch::async | std::launch::deferred, readHeads, half, chunks.size());
-        readHeads(0, half);
-        secondHalf.get();
-        if (unreadable) return std::nullopt;
-    }
+    if (!taken && !ReadChunkHeads(MappedFile(path, fileSize), chunks, heads, nullptr)) return std::nullopt;
 
     std::vector<ChunkPicture> pictures;
     pictures.reserve(chunks.size());

@@ -5,8 +5,12 @@
 // index, so the chunks' first bytes are read here as that parser reads them.
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,7 +62,8 @@ using ChunkHead = std::array<uint8_t, kChunkHeadBytes>;
 class ChunkHeadsAhead {
 public:
     explicit ChunkHeadsAhead(const std::string& path);
-    ~ChunkHeadsAhead() { Stop(); }
+    // Waits for the thread, which lets go of the file.
+    ~ChunkHeadsAhead();
     ChunkHeadsAhead(const ChunkHeadsAhead&) = delete;
     ChunkHeadsAhead& operator=(const ChunkHeadsAhead&) = delete;
     // The heads of `chunks`, where the chunks read are exactly these (the demuxer found the same
@@ -68,6 +73,9 @@ public:
     void Stop();
     // The file looked like an AVI file, and its reading started.
     bool Started() const { return started_; }
+    // Lets go of the file's pages, in the background: the file is open, and unmapping them
+    // takes a while of its own.
+    void Release();
 
     struct Read {
         std::vector<int64_t> counts;  // of chunks with data, by stream number
@@ -83,6 +91,10 @@ private:
     bool started_ = false;
     std::future<std::optional<Read>> reading_;
     std::optional<Read> read_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;  // the file may be unmapped
+    std::thread thread_;
 };
 
 // The pictures of the chunks as the demuxer gives them, reading the chunks in the order given
