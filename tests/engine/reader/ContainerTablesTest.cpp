@@ -161,6 +161,18 @@ TEST_P(ContainerTablesTest, GiveExactlyWhatReadingEveryPacketFindsOrDecline) {
     EXPECT_EQ(tables.has_value(), GetParam().fast);
     if (tables) ExpectSameAsScan(*tables, scan);
     if (HasFailure()) return;
+    {
+        // The same with an AVI file's index and chunk heads read on their own while the demuxer
+        // opens the file, as the reader opens it.
+        ChunkHeadsAhead heads(path);
+        Opened ahead = Open(path);
+        const std::optional<ScanResult> withHeads =
+            ReadContainerTables(ahead.input.get(), ahead.video, ahead.audio, reopen, &heads);
+        EXPECT_FALSE(reopen);
+        EXPECT_EQ(withHeads.has_value(), GetParam().fast);
+        if (withHeads) ExpectSameAsScan(*withHeads, scan);
+        if (HasFailure()) return;
+    }
 
     // And the reader built on them delivers every frame once, in order: the pictures a straight
     // decode shows. Seeks and steps back (across keyframes) land on the same pictures.
@@ -197,6 +209,16 @@ std::string XvidAvi() {
     spec.videoCodec = "libxvid";
     spec.extraArgs = "-bf 2";
     return MakeClip(spec);
+}
+
+// Two MPEG-4 video streams: the larger pictures (the video the program shows) in fewer chunks.
+std::string TwoVideosAvi() {
+    return CachedMedia("tables-two-videos", ".avi", [](const std::string& path) {
+        const std::string command =
+            "ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=320x240:rate=10:duration=3 -f lavfi -i "
+            "testsrc=size=160x120:rate=25:duration=3 -map 0 -map 1 -c:v mpeg4 -bf 2 -g 12 " + ShellQuote(path);
+        ASSERT_EQ(RunCommand(command), 0) << command;
+    });
 }
 
 std::string MjpegAvi() {
@@ -247,6 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // chunks hold two is told only by reading them: every packet is read.
                     TablesCase{"avi_xvid", XvidAvi, false},
                     TablesCase{"avimux_xvid", [] { return AvimuxRemuxed(XvidAvi()); }, false},
+                    TablesCase{"avi_two_videos", TwoVideosAvi, true, false},
                     TablesCase{"avi_mjpeg", MjpegAvi, true},
                     // The index is at the end of an AVI file: gone when the end is.
                     TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},
