@@ -79,6 +79,22 @@ int64_t SeekWrittenFile(void* opaque, int64_t offset, int whence) {
     return static_cast<int64_t>(at);
 }
 
+// An I/O context with a buffer of `bufferSize` bytes on the open file `file` (FileReader or
+// FileWriter); nullptr with errno set, and the file closed, where memory runs out.
+template <typename File>
+AVIOContext* WrapFile(File* file, int bufferSize, int writable, int (*read)(void*, uint8_t*, int),
+                      int (*write)(void*, uint8_t*, int), int64_t (*seek)(void*, int64_t, int)) {
+    auto* buffer = static_cast<unsigned char*>(av_malloc(static_cast<size_t>(bufferSize)));
+    AVIOContext* context = buffer ? avio_alloc_context(buffer, bufferSize, writable, file, read, write, seek) : nullptr;
+    if (!context) {
+        av_free(buffer);
+        close(file->fd);
+        delete file;
+        errno = ENOMEM;
+    }
+    return context;
+}
+
 }  // namespace
 
 void OutputContextDeleter::operator()(AVFormatContext* c) const {
@@ -100,16 +116,7 @@ void InputContextDeleter::operator()(AVFormatContext* c) const {
 AVIOContext* OpenFileReader(const std::string& path, int bufferSize) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    auto* file = new FileReader{fd};
-    auto* buffer = static_cast<unsigned char*>(av_malloc(static_cast<size_t>(bufferSize)));
-    AVIOContext* reader = buffer ? avio_alloc_context(buffer, bufferSize, 0, file, ReadFile, nullptr, SeekFile) : nullptr;
-    if (!reader) {
-        av_free(buffer);
-        close(fd);
-        delete file;
-        errno = ENOMEM;
-    }
-    return reader;
+    return WrapFile(new FileReader{fd}, bufferSize, 0, ReadFile, nullptr, SeekFile);
 }
 
 void CloseFileReader(AVIOContext* reader) {
@@ -127,16 +134,7 @@ AVIOContext* OpenFileWriter(const std::string& path, int bufferSize) {
     auto* file = new FileWriter{fd};
     struct stat status {};
     file->sendOn = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    auto* buffer = static_cast<unsigned char*>(av_malloc(static_cast<size_t>(bufferSize)));
-    AVIOContext* writer =
-        buffer ? avio_alloc_context(buffer, bufferSize, 1, file, nullptr, WriteFile, SeekWrittenFile) : nullptr;
-    if (!writer) {
-        av_free(buffer);
-        close(fd);
-        delete file;
-        errno = ENOMEM;
-    }
-    return writer;
+    return WrapFile(file, bufferSize, 1, nullptr, WriteFile, SeekWrittenFile);
 }
 
 int CloseFileWriter(AVIOContext** writer) {
