@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <future>
 #include <vector>
 
 #include "engine/ffmpeg/reader/Mpeg4Pictures.h"
@@ -560,9 +561,17 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
             counts[static_cast<size_t>(stream->id)] != avformat_index_get_entries_count(stream))
             return std::nullopt;
     }
+    // The sound's packets are listed meanwhile on another thread (where one can be had): they
+    // need the demuxer's index of the sound alone, the video's the file as well.
+    ScanResult sound;
+    std::future<bool> soundListed = std::async(std::launch::async | std::launch::deferred, [&] {
+        return audioIndex < 0 || AviSound(input->streams[audioIndex], fileSize, sound);
+    });
     ScanResult result;
-    if (videoIndex >= 0 && !AviVideo(file, input->streams[videoIndex], input->url, heads, result)) return std::nullopt;
-    if (audioIndex >= 0 && !AviSound(input->streams[audioIndex], fileSize, result)) return std::nullopt;
+    const bool video = videoIndex < 0 || AviVideo(file, input->streams[videoIndex], input->url, heads, result);
+    if (!soundListed.get() || !video) return std::nullopt;
+    result.audio = std::move(sound.audio);
+    result.audioBytes = sound.audioBytes;
     return result;
 }
 
