@@ -133,8 +133,13 @@ AVIOContext* OpenFileWriter(const std::string& path, int bufferSize) {
     if (fd < 0) return nullptr;
     auto* file = new FileWriter{fd};
     struct stat status {};
-    file->sendOn = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    return WrapFile(file, bufferSize, 1, nullptr, WriteFile, SeekWrittenFile);
+    const bool known = fstat(fd, &status) == 0;
+    file->sendOn = known && S_ISREG(status.st_mode);
+    AVIOContext* writer = WrapFile(file, bufferSize, 1, nullptr, WriteFile, SeekWrittenFile);
+    // A pipe cannot be gone back in: the muxer then writes the file as a stream, with nothing
+    // left to fill in at its end.
+    if (writer && known && (S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) writer->seekable = 0;
+    return writer;
 }
 
 int CloseFileWriter(AVIOContext** writer) {

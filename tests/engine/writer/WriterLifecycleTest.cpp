@@ -1,9 +1,12 @@
 // Opening, appending and closing: what happens without a file, after a failure, after a cancel,
 // and when settings change while a file is open.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "engine/EngineError.h"
 #include "engine/ffmpeg/reader/FfmpegReader.h"
@@ -160,6 +163,31 @@ TEST(WriterLifecycle, AWriteFailureIsReportedAtTheNextAppendOrAtClose) {
         EXPECT_FALSE(writer.IsOpen());
         EXPECT_NO_THROW(writer.Close());
     }
+}
+
+TEST(WriterLifecycle, APipeIsWrittenAsAStreamThatCannotGoBack) {
+    // A named pipe as the output, read by another program (a thread here): the file cannot be
+    // gone back in to fill in its header, and the job must still succeed.
+    const std::string pipe = TempPath(".avi");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string copy = TempPath(".avi");
+    std::thread reader([&] {
+        std::ifstream in(pipe, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    });
+    {
+        FfmpegWriter writer;
+        Feed feed;
+        feed.frames = 10;
+        DescribeInput(writer, feed);
+        writer.CreateOutputFile(pipe, kContainerAvi);
+        AppendFeed(writer, feed);
+        EXPECT_NO_THROW(writer.Close());
+    }
+    reader.join();
+    EXPECT_EQ(Probe(copy).decodeErrors, 0);
+    EXPECT_EQ(DecodeStamps(copy), Range(1, 10));
 }
 
 TEST(WriterLifecycle, VideoOnlyWhenTheInputHasNoSound) {
