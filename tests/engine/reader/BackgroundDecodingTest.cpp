@@ -1,6 +1,6 @@
 // While a job writes a file it has the reader decode on threads of its own, a few frames and a
-// sound block ahead: the frames must be exactly those it would decode itself, failures must reach the
-// caller, and no thread may run below the caller's priority.
+// sound block ahead: the frames must be exactly those it would decode itself, failures must
+// reach the caller, and no thread may run below the caller's priority.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>

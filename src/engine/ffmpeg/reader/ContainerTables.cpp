@@ -36,11 +36,15 @@ public:
     FileBytes(AVIOContext* io, int64_t size) : io_(io), size_(size) {}
     int64_t Size() const { return size_; }
     bool Read(int64_t pos, int64_t count, std::vector<uint8_t>& out) const {
-        if (pos < 0 || count < 0 || pos > size_ || count > size_ - pos) return false;
+        if (count < 0) return false;
         out.resize(static_cast<size_t>(count));
+        return Read(pos, count, out.data());
+    }
+    bool Read(int64_t pos, int64_t count, uint8_t* out) const {
+        if (pos < 0 || count < 0 || pos > size_ || count > size_ - pos) return false;
         if (avio_seek(io_, pos, SEEK_SET) != pos) return false;
         for (int64_t done = 0; done < count;) {
-            const int n = avio_read(io_, out.data() + done, static_cast<int>(std::min<int64_t>(count - done, INT_MAX)));
+            const int n = avio_read(io_, out + done, static_cast<int>(std::min<int64_t>(count - done, INT_MAX)));
             if (n <= 0) return false;
             done += n;
         }
@@ -400,41 +404,6 @@ std::optional<ScanResult> FromMovie(AVFormatContext* input, int videoIndex, int 
 // An AVI index entry tells where a chunk's header is; its data follows the 8-byte header.
 constexpr int64_t kChunkHeader = 8;
 
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[3]) << 24 | static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[0];
-}
-
-// How many chunks with data an AVI file's index (idx1) lists for each stream number, where the
-// file is one whole RIFF part holding that index. The demuxer indexes a file without one (an
-// interrupted recording) as it reads, so its index then holds only what was read so far; and
-// the further parts of a file beyond a gigabyte are indexed otherwise.
-bool CountIndexedChunks(const FileBytes& file, std::vector<int64_t>& counts) {
-    std::vector<uint8_t> h;
-    if (!file.Read(0, 12, h) || std::memcmp(h.data(), "RIFF", 4) != 0 || std::memcmp(h.data() + 8, "AVI ", 4) != 0)
-        return false;
-    const int64_t riffEnd = 8 + static_cast<int64_t>(Le32(h.data() + 4));
-    if (riffEnd > file.Size() || file.Size() - riffEnd > 1) return false;
-    bool found = false;
-    for (int64_t at = 12; at <= riffEnd - 8;) {
-        if (!file.Read(at, 8, h)) return false;
-        const int64_t size = Le32(h.data() + 4);
-        if (size > riffEnd - at - 8) return false;
-        if (std::memcmp(h.data(), "idx1", 4) == 0) {
-            std::vector<uint8_t> entries;
-            if (found || size > kLargestTable || !file.Read(at + 8, size, entries)) return false;
-            found = true;
-            counts.assign(100, 0);
-            for (size_t e = 0; e + 16 <= entries.size(); e += 16) {
-                const uint8_t* id = entries.data() + e;
-                if (id[0] < '0' || id[0] > '9' || id[1] < '0' || id[1] > '9') continue;
-                if (Le32(id + 12) > 0) ++counts[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
-            }
-        }
-        at += 8 + size + (size & 1);
-    }
-    return found;
-}
-
 // Pictures the AVI demuxer passes on as the index tells them: each one whole on its own (no
 // reordering, a keyframe wherever the index says), so no parser has anything to change.
 bool IntraOnlyPictures(const AVStream* stream) {
@@ -453,9 +422,9 @@ bool IntraOnlyPictures(const AVStream* stream) {
 // told only by reading them whole. Packed streams hold placeholder chunks of a few bytes, and DivX
 // marks them in the headers the stream starts with.
 bool MayBePacked(const FileBytes& file, const AVCodecParameters* codec, const std::vector<VideoChunk>& chunks) {
-    constexpr int64_t kPlaceholder = 19;  // the largest chunk taken for a placeholder picture
     constexpr int64_t kHeaders = 4096;
-    if (std::any_of(chunks.begin(), chunks.end(), [](const VideoChunk& c) { return c.size <= kPlaceholder; })) return true;
+    if (std::any_of(chunks.begin(), chunks.end(), [](const VideoChunk& c) { return c.size <= kLargestPlaceholder; }))
+        return true;
     if (codec->extradata && MarkedPacked(codec->extradata, codec->extradata_size)) return true;
     std::vector<uint8_t> head;
     return chunks.empty() || !file.Read(chunks.front().pos, std::min(chunks.front().size, kHeaders), head) ||
@@ -550,9 +519,17 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     // then tells the counts.
     const bool mpeg4 = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4;
     if (heads && !mpeg4) heads->Stop();
+    if (fileSize <= 0) return std::nullopt;
     std::vector<int64_t> counts;
-    if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) counts = ahead->counts;
-    if (fileSize <= 0 || (counts.empty() && !CountIndexedChunks(file, counts))) return std::nullopt;
+    if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
+        counts = ahead->counts;
+    } else {
+        std::optional<AviIndex> index = ReadAviIndex(
+            [&file](int64_t pos, size_t count, uint8_t* out) { return file.Read(pos, static_cast<int64_t>(count), out); },
+            fileSize);
+        if (!index) return std::nullopt;
+        counts = std::move(index->counts);
+    }
     // The demuxer's index is the file's whole index.
     for (int index : {videoIndex, audioIndex}) {
         if (index < 0) continue;

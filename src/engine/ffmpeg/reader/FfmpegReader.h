@@ -60,7 +60,8 @@ public:
     // While on, the video and the sound are decoded on threads of the reader's own, a few frames
     // and a block ahead: a job turns it on while it writes a file, so that the next frames and
     // the next block are decoded while the window shows the current one and the encoder works
-    // on the ones before (and goes on while the encoder holds the job back). Every call still gives exactly what it gives with it off.
+    // on the ones before (and goes on while the encoder holds the job back). Every call still
+    // gives exactly what it gives with it off.
     void DecodeInBackground(bool on);
     // Whether the latest ReadNextVideoFrame ran on the background decoder (tests).
     bool LastReadInBackground() const { return lastReadInBackground_; }

@@ -65,7 +65,7 @@ void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int ti
     for (size_t i = 0; i < packets_.size(); ++i)
         if (!packets_[i].discard) shown.push_back(static_cast<int64_t>(i));
     SortNearlySorted(shown, [&](int64_t a, int64_t b) { return order[static_cast<size_t>(a)] < order[static_cast<size_t>(b)]; });
-    presentation_ = shown;
+    presentation_ = std::move(shown);
 
     frameOfPacket_.assign(packets_.size(), 0);
     for (size_t f = 0; f < presentation_.size(); ++f)
@@ -232,7 +232,12 @@ bool FrameIndex::HideBefore(int64_t decodeIndex) {
         packets[i].discard = true;
         changed = true;
     }
-    if (changed) Build(std::move(packets), timeBaseNum_, timeBaseDen_, frameRateNum_, frameRateDen_);
+    if (changed) {
+        // The same packets: unpacked as they were.
+        const bool unpacked = unpackedBFrames_;
+        Build(std::move(packets), timeBaseNum_, timeBaseDen_, frameRateNum_, frameRateDen_);
+        unpackedBFrames_ = unpacked;
+    }
     return changed;
 }
 

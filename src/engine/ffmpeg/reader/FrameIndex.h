@@ -91,7 +91,7 @@ public:
     std::optional<int64_t> Recognise(int64_t pos, int64_t dts, int64_t pts, bool key) const;
 
     // The packets are those of the B-frame unpacking (PackedBFrames.h): the decoder is to be
-    // handed them through it. Set after Build(), which clears it.
+    // handed them through it. Set after Build(), which clears it; HideBefore() keeps it.
     void SetUnpackedBFrames(bool unpacked) { unpackedBFrames_ = unpacked; }
     bool UnpackedBFrames() const { return unpackedBFrames_; }
 

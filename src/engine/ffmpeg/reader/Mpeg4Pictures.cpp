@@ -145,6 +145,12 @@ bool ReadAt(int fd, int64_t pos, size_t count, uint8_t* out) {
     return true;
 }
 
+// The stream number an index entry's chunk id starts with ("01wb": 1), -1 for none.
+int StreamNumber(const uint8_t* id) {
+    if (id[0] < '0' || id[0] > '9' || id[1] < '0' || id[1] > '9') return -1;
+    return (id[0] - '0') * 10 + id[1] - '0';
+}
+
 // A file open for reading at given places.
 class OpenedFile {
 public:
@@ -190,57 +196,26 @@ bool ReadChunkHeads(const MappedFile& file, const std::vector<VideoChunk>& chunk
 // AVI part with an index, or `stop` is set.
 std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const std::atomic<bool>& stop,
                                                std::unique_ptr<MappedFile>& mapping) {
-    constexpr int64_t kLargestIndex = int64_t{64} << 20;
     constexpr int64_t kChunkHeader = 8;   // an index entry tells where the chunk's header is
     constexpr uint32_t kKeyFrame = 0x10;  // the index's keyframe flag
     const OpenedFile opened(path);
-    const int fd = opened.Fd();
-    if (fd < 0) return std::nullopt;
-    std::vector<uint8_t> index;
-    int64_t fileSize = 0;
-    int64_t movi = -1;  // the movie list's type, which index offsets may count from
-    {
-        struct stat st {};
-        uint8_t h[12];
-        bool whole = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && opened.Read(0, 12, h) &&
-                     std::memcmp(h, "RIFF", 4) == 0 && std::memcmp(h + 8, "AVI ", 4) == 0;
-        fileSize = st.st_size;
-        const int64_t riffEnd = whole ? 8 + static_cast<int64_t>(Le32(h + 4)) : 0;
-        whole = whole && riffEnd <= fileSize && fileSize - riffEnd <= 1;
-        bool indexed = false;
-        for (int64_t at = 12; whole && at <= riffEnd - 8;) {
-            const int64_t size = opened.Read(at, 8, h) ? Le32(h + 4) : -1;
-            if (size < 0 || size > riffEnd - at - 8) {
-                whole = false;
-            } else if (std::memcmp(h, "LIST", 4) == 0) {
-                if (movi < 0 && size >= 4 && opened.Read(at + 8, 4, h + 8) && std::memcmp(h + 8, "movi", 4) == 0)
-                    movi = at + 8;
-            } else if (std::memcmp(h, "idx1", 4) == 0) {
-                // One index, of a size that is not damage.
-                whole = !indexed && size <= kLargestIndex;
-                if (whole) index.resize(static_cast<size_t>(size));
-                whole = whole && opened.Read(at + 8, index.size(), index.data());
-                indexed = true;
-            }
-            at += 8 + size + (size & 1);
-        }
-        if (!whole || !indexed || movi < 0) return std::nullopt;
-    }
+    struct stat st {};
+    if (opened.Fd() < 0 || fstat(opened.Fd(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    const int64_t fileSize = st.st_size;
+    std::optional<AviIndex> avi = ReadAviIndex(
+        [&opened](int64_t pos, size_t count, uint8_t* out) { return opened.Read(pos, count, out); }, fileSize);
+    if (!avi || avi->movie < 0) return std::nullopt;
+    const std::vector<uint8_t>& index = avi->entries;
+    const int64_t movi = avi->movie;
     ChunkHeadsAhead::Read read;
-    // The chunks with data of each stream number.
-    read.counts.assign(100, 0);
-    for (size_t e = 0; e + 16 <= index.size(); e += 16) {
-        const uint8_t* id = index.data() + e;
-        if (id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && Le32(id + 12) > 0)
-            ++read.counts[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
-    }
+    read.counts = avi->counts;
     // The video: the stream with the most pictures listed ("##dc", "##db").
     std::array<size_t, 100> pictures{};
     for (size_t e = 0; e + 16 <= index.size(); e += 16) {
         const uint8_t* id = index.data() + e;
-        if (id[0] >= '0' && id[0] <= '9' && id[1] >= '0' && id[1] <= '9' && id[2] == 'd' &&
-            (id[3] == 'c' || id[3] == 'b') && Le32(id + 12) > 0)
-            ++pictures[static_cast<size_t>((id[0] - '0') * 10 + id[1] - '0')];
+        const int number = StreamNumber(id);
+        if (number >= 0 && id[2] == 'd' && (id[3] == 'c' || id[3] == 'b') && Le32(id + 12) > 0)
+            ++pictures[static_cast<size_t>(number)];
     }
     const size_t stream = static_cast<size_t>(std::max_element(pictures.begin(), pictures.end()) - pictures.begin());
     if (pictures[stream] == 0) return std::nullopt;
@@ -271,7 +246,7 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
         if (pos > fileSize - kChunkHeader - size) return std::nullopt;
         read.chunks.push_back(VideoChunk{pos + kChunkHeader, size, (Le32(entry + 4) & kKeyFrame) != 0});
     }
-    index = {};
+    avi.reset();
     mapping = std::make_unique<MappedFile>(path, fileSize);
     read.heads.resize(read.chunks.size());
     if (!ReadChunkHeads(*mapping, read.chunks, read.heads, &stop)) return std::nullopt;
@@ -279,6 +254,40 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
 }
 
 }  // namespace
+
+std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
+    constexpr int64_t kLargestIndex = int64_t{64} << 20;  // ten hours at 60 frames a second take a tenth
+    uint8_t h[12];
+    if (!read(0, 12, h) || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "AVI ", 4) != 0)
+        return std::nullopt;
+    const int64_t riffEnd = 8 + static_cast<int64_t>(Le32(h + 4));
+    if (riffEnd > fileSize || fileSize - riffEnd > 1) return std::nullopt;
+    AviIndex index;
+    bool found = false;
+    for (int64_t at = 12; at <= riffEnd - 8;) {
+        if (!read(at, 8, h)) return std::nullopt;
+        const int64_t size = Le32(h + 4);
+        if (size > riffEnd - at - 8) return std::nullopt;
+        if (std::memcmp(h, "LIST", 4) == 0) {
+            if (index.movie < 0 && size >= 4 && read(at + 8, 4, h + 8) && std::memcmp(h + 8, "movi", 4) == 0)
+                index.movie = at + 8;
+        } else if (std::memcmp(h, "idx1", 4) == 0) {
+            if (found || size > kLargestIndex) return std::nullopt;
+            index.entries.resize(static_cast<size_t>(size));
+            if (!read(at + 8, index.entries.size(), index.entries.data())) return std::nullopt;
+            found = true;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (!found) return std::nullopt;
+    index.counts.assign(100, 0);
+    for (size_t e = 0; e + 16 <= index.entries.size(); e += 16) {
+        const uint8_t* id = index.entries.data() + e;
+        const int number = StreamNumber(id);
+        if (number >= 0 && Le32(id + 12) > 0) ++index.counts[static_cast<size_t>(number)];
+    }
+    return index;
+}
 
 ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {
     uint8_t h[12];

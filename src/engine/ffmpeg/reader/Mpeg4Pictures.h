@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -52,6 +53,20 @@ struct ChunkPicture {
     bool bidirectional = false;  // a B-VOP: shown before the picture decoded ahead of it
 };
 
+// Reads `count` bytes at `pos` of a file into `out`; false where they cannot be read.
+using ReadBytes = std::function<bool(int64_t pos, size_t count, uint8_t* out)>;
+
+// An AVI file's index (idx1), where the file is one whole RIFF part holding one index. The
+// demuxer indexes a file without one (an interrupted recording) as it reads, so its index then
+// holds only what was read so far; and the further parts of a file beyond a gigabyte are indexed
+// otherwise.
+struct AviIndex {
+    std::vector<uint8_t> entries;  // 16 bytes each, as stored
+    int64_t movie = -1;            // where the movie list's type is (offsets may count from it), -1: none
+    std::vector<int64_t> counts;   // the chunks with data, by stream number
+};
+std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize);
+
 // A picture's start code and the byte after it, which tells its kind.
 constexpr size_t kChunkHeadBytes = 5;
 using ChunkHead = std::array<uint8_t, kChunkHeadBytes>;
@@ -78,7 +93,7 @@ public:
     void Release();
 
     struct Read {
-        std::vector<int64_t> counts;  // of chunks with data, by stream number
+        std::vector<int64_t> counts;  // of chunks with data, by stream number (AviIndex)
         std::vector<VideoChunk> chunks;
         std::vector<ChunkHead> heads;
     };

@@ -9,8 +9,6 @@ namespace {
 
 constexpr uint32_t kUserDataStart = 0x1B2;
 constexpr uint32_t kPictureStart = 0x1B6;
-// A chunk this small holds a not-coded placeholder picture at most.
-constexpr int kLargestPlaceholder = 19;
 constexpr uint8_t kI = 0, kB = 2;
 
 // The next start code (its last byte is the one before `pos` afterwards), or 0 at the end.

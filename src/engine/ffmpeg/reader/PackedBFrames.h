@@ -18,6 +18,9 @@ extern "C" {
 
 namespace trimora {
 
+// A chunk this small holds a not-coded placeholder picture at most; packed streams have them.
+constexpr int kLargestPlaceholder = 19;
+
 // The pictures (VOPs) a chunk holds, as the unpacking filter counts them.
 struct ChunkVops {
     uint8_t count = 0;   // 0, 1, or 2 for two or more
