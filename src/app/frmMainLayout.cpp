@@ -453,7 +453,7 @@ void frmMain::ShowMessage(const QString& text, MessageIcon icon) { platform_.Mes
 // Repainting the window means drawing the preview's frame again. Controls whose texts or places
 // changed repaint themselves; redrawing every control of the window once per frame would cost a
 // job or playback more time than decoding and encoding the frame.
-void frmMain::RepaintWindow() { VideoView1Widget->update(); }
+void frmMain::RepaintWindow() { VideoView1->Repaint(); }
 
 void frmMain::paintEvent(QPaintEvent* event) {
     QWidget::paintEvent(event);

@@ -13,6 +13,8 @@ public:
     virtual ~VideoView() = default;
     virtual QWidget* Widget() = 0;
     virtual void ShowFrame(const FrameData& frame) = 0;
+    // Draws the frame shown last again (the window's repaint).
+    virtual void Repaint() = 0;
     virtual void Clear() = 0;
     virtual void PrepareForPlayback(int32_t width, int32_t height) = 0;
     virtual void PlaybackEnded() = 0;

@@ -166,6 +166,7 @@ public:
     int32_t sizeMode = -1;
     QWidget* Widget() override { return widget_; }
     void ShowFrame(const FrameData& frame) override;
+    void Repaint() override { widget_->update(); }
     void Clear() override;
     void PrepareForPlayback(int32_t width, int32_t height) override;
     void PlaybackEnded() override;

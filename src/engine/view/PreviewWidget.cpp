@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QRegion>
 #include <QResizeEvent>
+#include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -13,6 +15,17 @@ extern "C" {
 
 namespace trimora {
 
+namespace {
+
+// Frames that convert alike: same size, pixel layout, colours and pixel shape.
+bool SameLayout(const FrameHeader& a, const FrameHeader& b) {
+    return a.width == b.width && a.height == b.height && a.pixelFormat == b.pixelFormat &&
+           a.colorSpace == b.colorSpace && a.colorRange == b.colorRange && a.sampleAspectNum == b.sampleAspectNum &&
+           a.sampleAspectDen == b.sampleAspectDen;
+}
+
+}  // namespace
+
 PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
     // Every pixel is painted here, so the window beneath never needs repainting for us; that
     // also keeps a window whose paint handler shows the frame again from repainting in a loop.
@@ -20,6 +33,8 @@ PreviewWidget::PreviewWidget(QWidget* parent) : QWidget(parent) {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Qt::black);
     setPalette(palette);
+    deferredPaint_.setSingleShot(true);
+    connect(&deferredPaint_, &QTimer::timeout, this, [this] { update(); });
 }
 
 PreviewWidget::RenderKey PreviewWidget::CurrentKey() const {
@@ -58,6 +73,17 @@ bool PreviewWidget::IsLastFrame(const FrameData& frame, const FrameHeader& heade
     return HasFrame() && (frame.SharesPictureWith(lastFrame_) || SameSourceFrame(header, lastHeader_));
 }
 
+bool PreviewWidget::TooSoonAfterPaint(int* waitMs) const {
+    if (!sincePaint_.isValid()) return false;
+    const QScreen* shown = screen();
+    const double rate = std::clamp(shown ? shown->refreshRate() : 60.0, 24.0, 240.0);
+    const auto refreshMs = static_cast<qint64>(std::ceil(1000.0 / rate));
+    const qint64 since = sincePaint_.elapsed();
+    if (since >= refreshMs) return false;
+    *waitMs = static_cast<int>(refreshMs - since);
+    return true;
+}
+
 void PreviewWidget::ShowFrame(const FrameData& frame) {
     if (frame.empty()) {
         Clear();
@@ -68,7 +94,17 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     // The window's paint handler hands the same frame over again on every repaint; when
     // nothing changed the converted picture is still right.
     const bool sameFrame = IsLastFrame(frame, view->header);
-    if (sameFrame && renderedFor_ == CurrentKey()) return;  // on screen already, or painted when exposed
+    if (sameFrame && (renderPending_ || renderedFor_ == CurrentKey())) return;  // on screen, or due to be
+    // Only a frame the converter already takes waits: one it cannot convert fails here, at once.
+    int waitMs = 0;
+    if (!sameFrame && HasFrame() && !image_.isNull() && renderedFor_ == CurrentKey() &&
+        SameLayout(view->header, lastHeader_) && TooSoonAfterPaint(&waitMs)) {
+        lastFrame_ = frame;
+        lastHeader_ = view->header;
+        renderPending_ = true;
+        if (!deferredPaint_.isActive()) deferredPaint_.start(waitMs);
+        return;
+    }
     Render(*view);
     if (!sameFrame) {
         lastFrame_ = frame;
@@ -77,7 +113,12 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     update();
 }
 
+void PreviewWidget::Repaint() {
+    if (!renderPending_) update();
+}
+
 void PreviewWidget::RenderLastFrame() {
+    renderPending_ = false;
     const std::optional<FrameView> view = ViewFrame(lastFrame_);
     if (!view) return;
     try {
@@ -90,6 +131,8 @@ void PreviewWidget::RenderLastFrame() {
 }
 
 void PreviewWidget::Clear() {
+    renderPending_ = false;
+    deferredPaint_.stop();
     lastFrame_.clear();
     image_ = QImage();
     update();
@@ -122,7 +165,7 @@ void PreviewWidget::PlaybackEnded() { scaler_.Release(); }
 void PreviewWidget::paintEvent(QPaintEvent*) {
     // Moving to a screen with another pixel ratio changes the size in device pixels without a
     // resize event.
-    if (HasFrame() && renderedFor_ != CurrentKey()) RenderLastFrame();
+    if (HasFrame() && (renderPending_ || renderedFor_ != CurrentKey())) RenderLastFrame();
     QPainter painter(this);
     // The background only where the picture leaves it showing: filling under the picture too
     // would paint every pixel twice for each frame.
@@ -135,7 +178,10 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
         if (end.x() > topLeft.x() && end.y() > topLeft.y()) background -= QRect(topLeft, end - QPoint(1, 1));
     }
     for (const QRect& part : background) painter.fillRect(part, palette().color(backgroundRole()));
-    if (!image_.isNull()) painter.drawImage(imagePosition_, image_);
+    if (!image_.isNull()) {
+        painter.drawImage(imagePosition_, image_);
+        sincePaint_.start();
+    }
 }
 
 void PreviewWidget::resizeEvent(QResizeEvent* event) {

@@ -1,8 +1,10 @@
 #pragma once
 // The preview surface: shows one frame at the size the size mode asks for, centred on the
 // widget's background, and repaints it from its own copy until the next frame or a clear.
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPointF>
+#include <QTimer>
 #include <QWidget>
 #include <cstdint>
 #include <optional>
@@ -21,8 +23,14 @@ public:
 
     // Converts the frame for the current size and mode and schedules the repaint. An empty
     // FrameData clears the preview; a picture it cannot read throws EngineError and leaves the
-    // previous picture in place.
+    // previous picture in place. Frames that come faster than the screen refreshes (a cut runs
+    // at hundreds of frames a second) are not all converted: a frame like the one on screen that
+    // arrives within one refresh of the last paint waits for the next refresh, and a newer frame
+    // replaces it meanwhile. A paint before then (an expose, a grab) draws the newest frame.
     void ShowFrame(const FrameData& frame);
+    // Paints the frame again; while a newer frame waits for the screen's next refresh, that
+    // paint is the one already due.
+    void Repaint();
     void Clear();
     bool HasFrame() const { return !lastFrame_.empty(); }
 
@@ -55,6 +63,9 @@ private:
     view::PlacementInput LayoutFor(const FrameHeader& header, const RenderKey& key) const;
     void Render(const FrameView& frame);
     void RenderLastFrame();
+    // Whether a new frame shown now would come within one screen refresh of the last paint of a
+    // picture; `wait` is then what is left of that refresh.
+    bool TooSoonAfterPaint(int* waitMs) const;
     // Whether `frame` is the frame shown last.
     bool IsLastFrame(const FrameData& frame, const FrameHeader& header) const;
 
@@ -66,6 +77,11 @@ private:
     QImage image_;
     QPointF imagePosition_;
     view::FrameScaler scaler_;
+    // lastFrame_ is newer than image_ and is drawn at the next paint, which deferredPaint_ brings
+    // at the screen's next refresh.
+    bool renderPending_ = false;
+    QTimer deferredPaint_;
+    QElapsedTimer sincePaint_;  // since the last paint that drew a picture
 };
 
 }  // namespace trimora

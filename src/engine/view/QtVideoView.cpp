@@ -19,6 +19,10 @@ PreviewWidget& QtVideoView::Live() const {
 
 void QtVideoView::ShowFrame(const FrameData& frame) { Live().ShowFrame(frame); }
 
+void QtVideoView::Repaint() {
+    if (widget_) widget_->Repaint();
+}
+
 void QtVideoView::Clear() {
     if (widget_) widget_->Clear();
 }

@@ -18,6 +18,7 @@ public:
     PreviewWidget* Preview() const { return widget_.data(); }
 
     void ShowFrame(const FrameData& frame) override;
+    void Repaint() override;
     void Clear() override;
     void PrepareForPlayback(int32_t width, int32_t height) override;
     void PlaybackEnded() override;

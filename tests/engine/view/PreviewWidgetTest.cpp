@@ -2,8 +2,11 @@
 // and its pixels say where the picture landed, what it shows and in which colours.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -486,6 +489,41 @@ TEST(PreviewWidget, PlaybackKeepsTheConverterReadyAndItsEndKeepsThePicture) {
     // Frames after playback still show.
     widget.ShowFrame(test::MakeStampedFrame(1280, 720, 9, 0));
     EXPECT_EQ(StampIn(Grab(widget), QRect(0, 0, 640, 360)), 9);
+}
+
+// A cut hands the preview frames far faster than a screen refreshes; whatever the preview
+// leaves out, the newest frame must be the one drawn: at once when something paints the widget,
+// and on its own at the screen's next refresh.
+TEST(PreviewWidget, FramesFasterThanTheScreenEndWithTheNewestOnScreen) {
+    PreviewWidget widget;
+    widget.resize(320, 240);
+    widget.show();
+    const QRect whole(0, 0, 320, 240);
+    // What the window system has of the widget, without painting it again.
+    auto onScreen = [&] { return widget.screen()->grabWindow(widget.winId()).toImage().convertToFormat(QImage::Format_RGB32); };
+    auto pumpUntilShown = [&](int number) {
+        QElapsedTimer waited;
+        waited.start();
+        while (StampIn(onScreen(), whole) != number && waited.elapsed() < 2000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return StampIn(onScreen(), whole);
+    };
+    widget.ShowFrame(test::MakeStampedFrame(640, 480, 1, 0));
+    EXPECT_EQ(pumpUntilShown(1), 1);
+
+    for (int number = 2; number <= 4; ++number) widget.ShowFrame(test::MakeStampedFrame(640, 480, number, number * 4));
+    widget.Repaint();  // the window's repaint in the same cycle
+    EXPECT_EQ(StampIn(Grab(widget), whole), 4);
+
+    for (int number = 5; number <= 7; ++number) {
+        widget.ShowFrame(test::MakeStampedFrame(640, 480, number, number * 4));
+        widget.Repaint();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(pumpUntilShown(7), 7);
+    // Once drawn, it stays.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(StampIn(onScreen(), whole), 7);
 }
 
 TEST(QtVideoView, LivesInItsWindowAndSurvivesTheWindowGoingFirst) {
