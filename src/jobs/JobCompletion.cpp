@@ -25,6 +25,9 @@ void EndOutput(frmMain& window, JobOutcome& outcome, bool locked) {
     outcome.Step([&] {
         if (locked) window.VideoFileIn1->DecodeInBackground(false);
     });
+    outcome.Step([&] {
+        if (locked) window.VideoView1->LimitToScreenRate(false);
+    });
 }
 
 void ReportJobEnd(frmMain& window, const JobOutcome& outcome, int successMessage) {
@@ -50,6 +53,8 @@ void TakeWindowForJob(frmMain& window) {
     window.JobRunning = true;
     // The input is decoded ahead while the window shows a frame and the encoder works.
     window.VideoFileIn1->DecodeInBackground(true);
+    // The job's frames come faster than any screen shows them.
+    window.VideoView1->LimitToScreenRate(true);
 }
 
 void ReleaseWindowAfterJob(frmMain& window, JobOutcome& outcome, bool locked) {

@@ -167,6 +167,7 @@ public:
     QWidget* Widget() override { return widget_; }
     void ShowFrame(const FrameData& frame) override;
     void Repaint() override { widget_->update(); }
+    void LimitToScreenRate(bool) override {}
     void Clear() override;
     void PrepareForPlayback(int32_t width, int32_t height) override;
     void PlaybackEnded() override;

@@ -77,10 +77,10 @@ bool PreviewWidget::TooSoonAfterPaint(int* waitMs) const {
     if (!sincePaint_.isValid()) return false;
     const QScreen* shown = screen();
     const double rate = std::clamp(shown ? shown->refreshRate() : 60.0, 24.0, 240.0);
-    const auto refreshMs = static_cast<qint64>(std::ceil(1000.0 / rate));
-    const qint64 since = sincePaint_.elapsed();
-    if (since >= refreshMs) return false;
-    *waitMs = static_cast<int>(refreshMs - since);
+    const auto refreshNs = static_cast<qint64>(1e9 / rate);
+    const qint64 since = sincePaint_.nsecsElapsed();
+    if (since >= refreshNs) return false;
+    *waitMs = static_cast<int>((refreshNs - since + 999'999) / 1'000'000);
     return true;
 }
 
@@ -97,7 +97,7 @@ void PreviewWidget::ShowFrame(const FrameData& frame) {
     if (sameFrame && (renderPending_ || renderedFor_ == CurrentKey())) return;  // on screen, or due to be
     // Only a frame the converter already takes waits: one it cannot convert fails here, at once.
     int waitMs = 0;
-    if (!sameFrame && HasFrame() && !image_.isNull() && renderedFor_ == CurrentKey() &&
+    if (limitToScreenRate_ && !sameFrame && HasFrame() && !image_.isNull() && renderedFor_ == CurrentKey() &&
         SameLayout(view->header, lastHeader_) && TooSoonAfterPaint(&waitMs)) {
         lastFrame_ = frame;
         lastHeader_ = view->header;

@@ -23,11 +23,14 @@ public:
 
     // Converts the frame for the current size and mode and schedules the repaint. An empty
     // FrameData clears the preview; a picture it cannot read throws EngineError and leaves the
-    // previous picture in place. Frames that come faster than the screen refreshes (a cut runs
-    // at hundreds of frames a second) are not all converted: a frame like the one on screen that
-    // arrives within one refresh of the last paint waits for the next refresh, and a newer frame
-    // replaces it meanwhile. A paint before then (an expose, a grab) draws the newest frame.
+    // previous picture in place.
     void ShowFrame(const FrameData& frame);
+    // While on, frames that come faster than the screen refreshes (a cut runs at hundreds of
+    // frames a second) are not all converted: a frame like the one on screen that arrives within
+    // one refresh of the last paint waits for the next refresh, and a newer frame replaces it
+    // meanwhile. A paint before then (an expose, a grab) draws the newest frame. Off (playback,
+    // stepping), every frame is converted when it is shown.
+    void LimitToScreenRate(bool on) { limitToScreenRate_ = on; }
     // Paints the frame again; while a newer frame waits for the screen's next refresh, that
     // paint is the one already due.
     void Repaint();
@@ -79,6 +82,7 @@ private:
     view::FrameScaler scaler_;
     // lastFrame_ is newer than image_ and is drawn at the next paint, which deferredPaint_ brings
     // at the screen's next refresh.
+    bool limitToScreenRate_ = false;
     bool renderPending_ = false;
     QTimer deferredPaint_;
     QElapsedTimer sincePaint_;  // since the last paint that drew a picture

@@ -23,6 +23,10 @@ void QtVideoView::Repaint() {
     if (widget_) widget_->Repaint();
 }
 
+void QtVideoView::LimitToScreenRate(bool on) {
+    if (widget_) widget_->LimitToScreenRate(on);
+}
+
 void QtVideoView::Clear() {
     if (widget_) widget_->Clear();
 }

@@ -19,6 +19,7 @@ public:
 
     void ShowFrame(const FrameData& frame) override;
     void Repaint() override;
+    void LimitToScreenRate(bool on) override;
     void Clear() override;
     void PrepareForPlayback(int32_t width, int32_t height) override;
     void PlaybackEnded() override;

@@ -496,6 +496,7 @@ TEST(PreviewWidget, PlaybackKeepsTheConverterReadyAndItsEndKeepsThePicture) {
 // and on its own at the screen's next refresh.
 TEST(PreviewWidget, FramesFasterThanTheScreenEndWithTheNewestOnScreen) {
     PreviewWidget widget;
+    widget.LimitToScreenRate(true);  // as during a cut
     widget.resize(320, 240);
     widget.show();
     const QRect whole(0, 0, 320, 240);
@@ -524,6 +525,16 @@ TEST(PreviewWidget, FramesFasterThanTheScreenEndWithTheNewestOnScreen) {
     // Once drawn, it stays.
     QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     EXPECT_EQ(StampIn(onScreen(), whole), 7);
+
+    // Playback and stepping: every frame reaches the screen in its own turn of the event loop,
+    // however close together they come.
+    widget.LimitToScreenRate(false);
+    for (int number = 8; number <= 11; ++number) {
+        widget.ShowFrame(test::MakeStampedFrame(640, 480, number, number * 4));
+        widget.Repaint();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(StampIn(onScreen(), whole), number);
+    }
 }
 
 TEST(QtVideoView, LivesInItsWindowAndSurvivesTheWindowGoingFirst) {
