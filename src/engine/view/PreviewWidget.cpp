@@ -118,7 +118,9 @@ void PreviewWidget::Repaint() {
 }
 
 void PreviewWidget::RenderLastFrame() {
+    // Whatever waited is drawn now: the refresh it waited for has nothing left to bring.
     renderPending_ = false;
+    deferredPaint_.stop();
     const std::optional<FrameView> view = ViewFrame(lastFrame_);
     if (!view) return;
     try {
