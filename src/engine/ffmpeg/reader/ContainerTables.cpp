@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <future>
+#include <memory>
 #include <vector>
 
+#include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/Mpeg4Pictures.h"
 #include "engine/ffmpeg/reader/PackedBFrames.h"
 
@@ -431,7 +434,8 @@ bool MayBePacked(const FileBytes& file, const AVCodecParameters* codec, const st
            MarkedPacked(head.data(), static_cast<int>(head.size()));
 }
 
-bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ChunkHeadsAhead* heads, ScanResult& result) {
+bool AviVideo(const FileBytes& file, AVStream* stream, const std::optional<std::vector<AVIndexEntry>>& entries,
+              const char* url, ChunkHeadsAhead* heads, ScanResult& result) {
     const int64_t fileSize = file.Size();
     const AVCodecParameters* codec = stream->codecpar;
     // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
@@ -444,7 +448,6 @@ bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ChunkHea
     if (av_cmp_q(stream->r_frame_rate, av_inv_q(stream->time_base)) != 0 ||
         (kindsFromPictures && int64_t{stream->time_base.num} * 1000 <= stream->time_base.den))
         return false;
-    const auto entries = IndexOf(stream, fileSize);
     if (!entries) return false;
     std::vector<VideoChunk> chunks;
     chunks.reserve(entries->size());
@@ -477,7 +480,8 @@ bool AviVideo(const FileBytes& file, AVStream* stream, const char* url, ChunkHea
 
 // Plain PCM sound: the demuxer hands each chunk on in packets of at most 1024 sample frames
 // (one sample frame a packet where those are large), timed by the bytes before them.
-bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
+bool AviSound(AVStream* stream, int64_t fileSize, const std::optional<std::vector<AVIndexEntry>>& entries,
+              ScanResult& result) {
     const AVCodecParameters* a = stream->codecpar;
     const int bits = av_get_bits_per_sample(a->codec_id);
     const bool pcm = a->codec_id == AV_CODEC_ID_PCM_U8 || a->codec_id == AV_CODEC_ID_PCM_S16LE ||
@@ -487,7 +491,6 @@ bool AviSound(AVStream* stream, int64_t fileSize, ScanResult& result) {
     if (!pcm || a->sample_rate <= 0 || frameBytes <= 0 || frameBytes != static_cast<int64_t>(a->ch_layout.nb_channels) * bits / 8)
         return false;
     const int64_t largest = frameBytes <= 1 ? INT_MAX : frameBytes < 32 ? 1024 * frameBytes : frameBytes;
-    const auto entries = IndexOf(stream, fileSize);
     if (!entries) return false;
     result.audio.reserve(entries->size() * 2);
     int64_t bytes = 0;
@@ -520,8 +523,31 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     const bool mpeg4 = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4;
     if (heads && !mpeg4) heads->Stop();
     if (fileSize <= 0) return std::nullopt;
+    // Where the demuxer was given the index read ahead, the streams' entries are the ones it was
+    // given; else its own, which must be the file's whole index.
+    const ChunkHeadsAhead::Read* given = heads && heads->Given() ? heads->Result() : nullptr;
+    const auto entriesOf = [&](int index) -> std::optional<std::vector<AVIndexEntry>> {
+        AVStream* stream = input->streams[index];
+        if (!given) return IndexOf(stream, fileSize);
+        if (stream->id != index || static_cast<size_t>(index) >= given->entries.size()) return std::nullopt;
+        std::vector<AVIndexEntry> entries;
+        entries.reserve(given->entries[static_cast<size_t>(index)].size());
+        for (const ChunkHeadsAhead::Entry& e : given->entries[static_cast<size_t>(index)]) {
+            if (e.pos < 0 || e.size <= 0 || e.pos > fileSize - e.size) return std::nullopt;
+            AVIndexEntry entry{};
+            entry.pos = e.pos;
+            entry.timestamp = e.time;
+            entry.size = static_cast<int>(e.size);
+            entry.flags = e.key ? AVINDEX_KEYFRAME : 0;
+            entries.push_back(entry);
+        }
+        if (entries.empty()) return std::nullopt;
+        return entries;
+    };
     std::vector<int64_t> counts;
-    if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
+    if (given) {
+        counts = given->counts;
+    } else if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
         counts = ahead->counts;
     } else {
         std::optional<AviIndex> index = ReadAviIndex(
@@ -530,9 +556,8 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
         if (!index) return std::nullopt;
         counts = std::move(index->counts);
     }
-    // The demuxer's index is the file's whole index.
     for (int index : {videoIndex, audioIndex}) {
-        if (index < 0) continue;
+        if (index < 0 || given) continue;
         const AVStream* stream = input->streams[index];
         if (stream->id < 0 || stream->id >= static_cast<int>(counts.size()) ||
             counts[static_cast<size_t>(stream->id)] != avformat_index_get_entries_count(stream))
@@ -540,16 +565,30 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     }
     // The sound's packets are listed meanwhile on another thread (where one can be had): they
     // need the demuxer's index of the sound alone, the video's the file as well.
+    // (Both taken first: the heads read ahead go to the video's pictures, and what was read with
+    // them with them.)
+    const auto videoEntries = videoIndex >= 0 ? entriesOf(videoIndex) : std::nullopt;
+    const auto soundEntries = audioIndex >= 0 ? entriesOf(audioIndex) : std::nullopt;
     ScanResult sound;
     std::future<bool> soundListed = std::async(std::launch::async | std::launch::deferred, [&] {
-        return audioIndex < 0 || AviSound(input->streams[audioIndex], fileSize, sound);
+        return audioIndex < 0 || AviSound(input->streams[audioIndex], fileSize, soundEntries, sound);
     });
     ScanResult result;
-    const bool video = videoIndex < 0 || AviVideo(file, input->streams[videoIndex], input->url, heads, result);
+    const bool video =
+        videoIndex < 0 || AviVideo(file, input->streams[videoIndex], videoEntries, input->url, heads, result);
     if (!soundListed.get() || !video) return std::nullopt;
     result.audio = std::move(sound.audio);
     result.audioBytes = sound.audioBytes;
     return result;
+}
+
+// Gives the demuxer a stream's index entries, in order.
+bool AddEntries(AVStream* stream, const std::vector<ChunkHeadsAhead::Entry>& entries) {
+    if (entries.empty()) return false;
+    for (const ChunkHeadsAhead::Entry& e : entries)
+        if (av_add_index_entry(stream, e.pos, e.time, static_cast<int>(e.size), 0, e.key ? AVINDEX_KEYFRAME : 0) < 0)
+            return false;
+    return true;
 }
 
 bool SameVideo(const PacketEntry& a, const AVPacket* p) {
@@ -609,7 +648,47 @@ std::optional<ScanResult> ReadContainerTables(AVFormatContext* input, int videoI
         reopen = true;
         return std::nullopt;
     }
+    // A demuxer given the index read ahead holds the video's entries alone: where the tables do
+    // not tell the packets, they are read by one that has read its own.
+    if (!result && heads && heads->Given()) reopen = true;
     return result;
+}
+
+bool GiveAviIndex(AVFormatContext* input, ChunkHeadsAhead& heads) {
+    const ChunkHeadsAhead::Read* read = heads.Result();
+    if (!read || std::strcmp(input->iformat->name, "avi") != 0 || read->entries.size() != input->nb_streams)
+        return false;
+    const int video = FindVideoStream(input);
+    if (video < 0 || static_cast<size_t>(video) != read->videoStream) return false;
+    AVStream* stream = input->streams[video];
+    // MPEG-4 pictures, whose heads are read ahead with the index: other pictures are opened as
+    // they always were.
+    if (stream->id != video || stream->codecpar->codec_id != AV_CODEC_ID_MPEG4) return false;
+    // Sound whose times count samples of the size the demuxer takes them to have.
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        if (s->id != static_cast<int>(i)) return false;
+        if (i != static_cast<unsigned>(video) && !read->entries[i].empty() &&
+            read->headers[i].sampleSize != s->codecpar->block_align)
+            return false;
+    }
+    if (!AddEntries(stream, read->entries[read->videoStream])) return false;
+    heads.MarkGiven();
+    return true;
+}
+
+std::function<bool(AVFormatContext*)> SoundIndexGiver(ChunkHeadsAhead& heads, int audioIndex) {
+    const ChunkHeadsAhead::Read* read = heads.Given() ? heads.Result() : nullptr;
+    if (!read || audioIndex < 0 || static_cast<size_t>(audioIndex) >= read->entries.size()) return {};
+    const auto entries = std::make_shared<const std::vector<ChunkHeadsAhead::Entry>>(read->entries[static_cast<size_t>(audioIndex)]);
+    const int64_t sampleSize = read->headers[static_cast<size_t>(audioIndex)].sampleSize;
+    const unsigned streams = static_cast<unsigned>(read->entries.size());
+    return [entries, sampleSize, streams, audioIndex](AVFormatContext* input) {
+        if (std::strcmp(input->iformat->name, "avi") != 0 || input->nb_streams != streams) return false;
+        AVStream* stream = input->streams[audioIndex];
+        return stream->id == audioIndex && stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO &&
+               sampleSize == stream->codecpar->block_align && AddEntries(stream, *entries);
+    };
 }
 
 }  // namespace trimora

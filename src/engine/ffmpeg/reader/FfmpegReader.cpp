@@ -80,15 +80,19 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         // long movie's tables are read again), so it opens meanwhile on another thread (or when it
         // is needed, where no thread can be had), and is taken only when the sound is first read.
         std::future<ff::InputContextPtr> soundInput;
-        const auto openSound = [&] {
-            soundInput = std::async(std::launch::async | std::launch::deferred, [path] { return OpenInput(path); });
+        const auto openSound = [&](std::function<bool(AVFormatContext*)> giveIndex = {}) {
+            soundInput = std::async(std::launch::async | std::launch::deferred,
+                                    [path, giveIndex = std::move(giveIndex)] { return OpenInput(path, giveIndex); });
         };
         // An AVI file's index is read meanwhile, and the chunks' first bytes with it; the sound's
         // demuxer opens after that, on the core this leaves.
         headsAhead_ = std::make_unique<ChunkHeadsAhead>(path);
         ChunkHeadsAhead& heads = *headsAhead_;
         if (!heads.Started()) openSound();
-        ff::InputContextPtr first = OpenInput(path);
+        // An AVI file's demuxer is given the index read ahead instead of reading it again.
+        ff::InputContextPtr first = heads.Started() ? OpenInput(path, [&heads](AVFormatContext* input) {
+            return GiveAviIndex(input, heads);
+        }) : OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
         if (videoIndex < 0 && audioIndex < 0)
@@ -99,7 +103,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         std::optional<ScanResult> tables = ReadContainerTables(first.get(), videoIndex, audioIndex, reopen, &heads);
         heads.Stop();
         if (reopen) first = OpenInput(path);
-        if (audioIndex >= 0 && !soundInput.valid()) openSound();
+        if (audioIndex >= 0 && !soundInput.valid()) openSound(reopen ? nullptr : SoundIndexGiver(heads, audioIndex));
         AVFormatContext* const input = first.get();  // owned by the video decoder once it opens
         AVStream* videoStream = videoIndex >= 0 ? first->streams[videoIndex] : nullptr;
         AVStream* audioStream = audioIndex >= 0 ? first->streams[audioIndex] : nullptr;

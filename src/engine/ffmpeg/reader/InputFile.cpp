@@ -43,7 +43,7 @@ std::string ProbedFormatName(const std::string& path) {
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-ff::InputContextPtr OpenInput(const std::string& path) {
+ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex) {
     // The file is read by the program itself, a quarter of a megabyte at a time: opening a long
     // file reads all of it. Its name stays the demuxer's url, as the file protocol would take it
     // (literally: no colon in a name is read as a protocol).
@@ -61,7 +61,10 @@ ff::InputContextPtr OpenInput(const std::string& path) {
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+    const int seekable = reader->seekable;
+    if (giveIndex) reader->seekable = 0;
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
+    reader->seekable = seekable;
     av_dict_free(&options);
     if (opened < 0) {
         ff::CloseFileReader(reader);  // the demuxer has let go of itself, not of the reader
@@ -73,6 +76,7 @@ ff::InputContextPtr OpenInput(const std::string& path) {
     ff::InputContextPtr input(raw);
     if (!av_match_list(raw->iformat->name, kDemuxers, ','))
         RefuseFormat(path, raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name);
+    if (giveIndex && !giveIndex(raw)) return OpenInput(path);
     const int probed = avformat_find_stream_info(raw, nullptr);
     if (probed < 0)
         throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(probed));

@@ -1,6 +1,7 @@
 #pragma once
 // The input's demuxers: a file opened through the file protocol and the list of media
 // containers this program reads, and the streams found in it.
+#include <functional>
 #include <string>
 
 #include "engine/FfmpegUtil.h"
@@ -15,8 +16,11 @@ constexpr int kMostChannels = 64;
 
 // The file's name as messages show it.
 std::string Quoted(const std::string& path);
-// A demuxer on the file, its streams probed; refuses what is not a media container.
-ff::InputContextPtr OpenInput(const std::string& path);
+// A demuxer on the file, its streams probed; refuses what is not a media container. Where
+// `giveIndex` is set, the demuxer opens without reading the container's index (it reads none in
+// a file it cannot seek in), and `giveIndex` gives it one before the streams are probed; where it
+// returns false, the file is opened again, the demuxer reading its own.
+ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex = {});
 // The video stream with the largest pictures (cover pictures aside), -1 for none.
 int FindVideoStream(AVFormatContext* input);
 // The stream of `type` and container id `id` (index `index` in the first demuxer) in a second

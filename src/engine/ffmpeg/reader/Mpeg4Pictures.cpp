@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <future>
 #include <cstring>
 #include <memory>
@@ -192,6 +193,74 @@ bool ReadChunkHeads(const MappedFile& file, const std::vector<VideoChunk>& chunk
     return !failed;
 }
 
+// The entries the demuxer takes from the index, by stream number, their offsets counted from
+// `base`: an entry without data, or at the place of the entry taken before it, is not taken, but
+// its time passes. Empty where a stream's times do not follow from its header alone (a start
+// time, pictures timed by their bytes, sound timed by its chunks), where the demuxer would take
+// its entries from OpenDML indexes instead, or where it would find the streams not interleaved
+// and read them in an order of its own.
+std::vector<std::vector<ChunkHeadsAhead::Entry>> DemuxerEntries(const AviIndex& avi, int64_t base,
+                                                               const OpenedFile& opened) {
+    using Entry = ChunkHeadsAhead::Entry;
+    constexpr uint32_t kKeyFrame = 0x10;  // the index's keyframe flag
+    constexpr double kMostApart = 1.0;    // seconds between streams at one place of the file
+    const std::vector<AviStreamHeader>& headers = avi.streams;
+    const size_t streams = headers.size();
+    std::vector<std::vector<Entry>> entries(streams);
+    std::vector<double> secondsPerTick(streams, 0);  // of the stream's times as the demuxer counts them
+    for (size_t n = 0; n < streams; ++n) {
+        const AviStreamHeader& h = headers[n];
+        if (h.padding || h.openDml) return {};
+        if (h.start == 0 && h.scale > 0 && h.rate > 0)
+            secondsPerTick[n] = static_cast<double>(h.scale) / static_cast<double>(h.rate) /
+                                static_cast<double>(std::max<int64_t>(h.sampleSize, 1));
+        if (n < avi.counts.size()) entries[n].reserve(static_cast<size_t>(avi.counts[n]));
+    }
+    std::vector<int64_t> time(streams, 0);
+    std::vector<double> lastSeconds(streams, -1);
+    const std::vector<uint8_t>& index = avi.entries;
+    bool anyKey = false;
+    int64_t lastPos = -1, lastTaken = -1;
+    for (size_t e = 0; e + 16 <= index.size(); e += 16) {
+        const uint8_t* entry = index.data() + e;
+        const int number = StreamNumber(entry);
+        if (number < 0 || static_cast<size_t>(number) >= streams) continue;
+        const size_t n = static_cast<size_t>(number);
+        if (secondsPerTick[n] <= 0 || (entry[2] == 'd') != (headers[n].sampleSize == 0)) return {};
+        const int64_t pos = base + Le32(entry + 8);
+        const int64_t size = Le32(entry + 12);
+        const bool key = (Le32(entry + 4) & kKeyFrame) != 0;
+        anyKey = anyKey || key;
+        // Two entries at one place: the demuxer takes the file as not interleaved.
+        if (pos == lastPos) return {};
+        lastPos = pos;
+        if (pos != lastTaken && size > 0) {
+            if (pos < lastTaken) return {};
+            lastTaken = pos;
+            entries[n].push_back(Entry{pos, size, time[n], key});
+            const double seconds = static_cast<double>(time[n]) * secondsPerTick[n];
+            for (size_t other = 0; other < streams; ++other)
+                if (lastSeconds[other] >= 0 && std::abs(lastSeconds[other] - seconds) > kMostApart && other != n)
+                    return {};
+            lastSeconds[n] = seconds;
+        }
+        time[n] += headers[n].sampleSize > 0 ? size : 1;
+    }
+    for (size_t n = 0; n < streams; ++n) {
+        if (entries[n].empty()) continue;
+        if (!anyKey) entries[n].front().key = true;
+        // A stream that starts after another has ended, or whose first chunk runs into its
+        // second, is not interleaved either.
+        for (size_t other = 0; other < streams; ++other)
+            if (other != n && !entries[other].empty() && entries[n].front().pos > entries[other].back().pos) return {};
+        uint8_t length[4];
+        if (entries[n].size() >= 2 && (!opened.Read(entries[n][0].pos + 4, 4, length) ||
+                                       entries[n][0].pos + Le32(length) > entries[n][1].pos))
+            return {};
+    }
+    return entries;
+}
+
 // The video chunks of the file's index and their heads; nothing where the file is not one whole
 // AVI part with an index, or `stop` is set.
 std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const std::atomic<bool>& stop,
@@ -234,6 +303,9 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
         break;
     }
     if (base < 0) return std::nullopt;
+    read.videoStream = stream;
+    read.entries = DemuxerEntries(*avi, base, opened);
+    read.headers = avi->streams;
     read.chunks.reserve(pictures[stream]);
     int64_t last = -1;
     for (size_t e = 0; e + 16 <= index.size(); e += 16) {
@@ -253,6 +325,40 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
     return read;
 }
 
+// The stream headers of the header list's stream lists in [begin, end), in order.
+bool ReadStreamHeaders(const ReadBytes& read, int64_t begin, int64_t end, std::vector<AviStreamHeader>& streams) {
+    constexpr size_t kMostStreams = 100;  // two digits number them
+    uint8_t h[12];
+    for (int64_t at = begin; at <= end - 8;) {
+        if (!read(at, 12, h)) return false;
+        const int64_t size = Le32(h + 4);
+        if (size > end - at - 8) return false;
+        if (std::memcmp(h, "LIST", 4) == 0 && size >= 4 && std::memcmp(h + 8, "strl", 4) == 0) {
+            if (streams.size() == kMostStreams) return false;
+            AviStreamHeader& header = streams.emplace_back();
+            for (int64_t in = at + 12; in <= at + 8 + size - 8;) {
+                uint8_t chunk[8];
+                if (!read(in, 8, chunk)) return false;
+                const int64_t length = Le32(chunk + 4);
+                if (length > at + 8 + size - in - 8) return false;
+                uint8_t strh[48];
+                if (std::memcmp(chunk, "strh", 4) == 0 && length >= 48 && read(in + 8, 48, strh)) {
+                    header.padding = std::memcmp(strh, "pads", 4) == 0;
+                    header.scale = Le32(strh + 20);
+                    header.rate = Le32(strh + 24);
+                    header.start = Le32(strh + 28);
+                    header.sampleSize = Le32(strh + 44);
+                } else if (std::memcmp(chunk, "indx", 4) == 0) {
+                    header.openDml = true;
+                }
+                in += 8 + length + (length & 1);
+            }
+        }
+        at += 8 + size + (size & 1);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
@@ -269,8 +375,11 @@ std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
         const int64_t size = Le32(h + 4);
         if (size > riffEnd - at - 8) return std::nullopt;
         if (std::memcmp(h, "LIST", 4) == 0) {
-            if (index.movie < 0 && size >= 4 && read(at + 8, 4, h + 8) && std::memcmp(h + 8, "movi", 4) == 0)
-                index.movie = at + 8;
+            if (size >= 4 && read(at + 8, 4, h + 8)) {
+                if (index.movie < 0 && std::memcmp(h + 8, "movi", 4) == 0) index.movie = at + 8;
+                if (std::memcmp(h + 8, "hdrl", 4) == 0 && !ReadStreamHeaders(read, at + 12, at + 8 + size, index.streams))
+                    return std::nullopt;
+            }
         } else if (std::memcmp(h, "idx1", 4) == 0) {
             if (found || size > kLargestIndex) return std::nullopt;
             index.entries.resize(static_cast<size_t>(size));
@@ -347,8 +456,9 @@ std::optional<std::vector<ChunkHead>> ChunkHeadsAhead::Take(const std::vector<Vi
     if (!read || read->chunks.size() != chunks.size()) return std::nullopt;
     for (size_t i = 0; i < chunks.size(); ++i)
         if (read->chunks[i].pos != chunks[i].pos || read->chunks[i].size != chunks[i].size) return std::nullopt;
+    // The rest stays: the index read with them may be wanted again.
     std::vector<ChunkHead> heads = std::move(read_->heads);
-    read_.reset();
+    read_->heads = {};
     return heads;
 }
 

@@ -60,10 +60,21 @@ using ReadBytes = std::function<bool(int64_t pos, size_t count, uint8_t* out)>;
 // demuxer indexes a file without one (an interrupted recording) as it reads, so its index then
 // holds only what was read so far; and the further parts of a file beyond a gigabyte are indexed
 // otherwise.
+// A stream's header (strh) as stored.
+struct AviStreamHeader {
+    bool padding = false;    // a "pads" stream, which the demuxer leaves out of its numbering
+    int64_t scale = 0;       // the time unit is scale / rate seconds
+    int64_t rate = 0;
+    int64_t start = 0;       // the stream's first time, in its units
+    int64_t sampleSize = 0;  // bytes of one sample; 0: each chunk is one unit of time
+    bool openDml = false;    // the stream has OpenDML indexes (indx), which the demuxer reads instead
+};
+
 struct AviIndex {
     std::vector<uint8_t> entries;  // 16 bytes each, as stored
     int64_t movie = -1;            // where the movie list's type is (offsets may count from it), -1: none
     std::vector<int64_t> counts;   // the chunks with data, by stream number
+    std::vector<AviStreamHeader> streams;  // by stream number, as the header lists them
 };
 std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize);
 
@@ -92,16 +103,35 @@ public:
     // takes a while of its own.
     void Release();
 
+    // An index entry as the demuxer keeps it: the chunk's header's place, its data's size, its
+    // time in the stream's units.
+    struct Entry {
+        int64_t pos = 0;
+        int64_t size = 0;
+        int64_t time = 0;
+        bool key = false;
+    };
     struct Read {
         std::vector<int64_t> counts;  // of chunks with data, by stream number (AviIndex)
         std::vector<VideoChunk> chunks;
         std::vector<ChunkHead> heads;
+        size_t videoStream = 0;  // the stream number of the chunks
+        // By stream number, the entries the demuxer would take from the index, where every
+        // stream's times follow from its header alone and the streams are interleaved within a
+        // second of each other; else empty.
+        std::vector<std::vector<Entry>> entries;
+        std::vector<AviStreamHeader> headers;  // by stream number
     };
     // What was read (waiting for it), nothing where the file is not one whole AVI part with an
-    // index, or the heads are taken.
+    // index; the heads are gone once taken.
     const Read* Result();
+    // The demuxer was opened without reading the index and given the video's entries of this
+    // one (GiveAviIndex).
+    void MarkGiven() { given_ = true; }
+    bool Given() const { return given_; }
 
 private:
+    bool given_ = false;
     std::atomic<bool> stop_{false};
     bool started_ = false;
     std::future<std::optional<Read>> reading_;
