@@ -533,7 +533,8 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
         std::vector<AVIndexEntry> entries;
         entries.reserve(given->entries[static_cast<size_t>(index)].size());
         for (const ChunkHeadsAhead::Entry& e : given->entries[static_cast<size_t>(index)]) {
-            if (e.pos < 0 || e.size <= 0 || e.pos > fileSize - e.size) return std::nullopt;
+            // (The demuxer takes no entry of a gigabyte or more.)
+            if (e.pos < 0 || e.size <= 0 || e.size > 0x3FFFFFFF || e.pos > fileSize - e.size) return std::nullopt;
             AVIndexEntry entry{};
             entry.pos = e.pos;
             entry.timestamp = e.time;
