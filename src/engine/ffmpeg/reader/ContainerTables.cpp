@@ -434,8 +434,8 @@ bool MayBePacked(const FileBytes& file, const AVCodecParameters* codec, const st
            MarkedPacked(head.data(), static_cast<int>(head.size()));
 }
 
-bool AviVideo(const FileBytes& file, AVStream* stream, const std::optional<std::vector<AVIndexEntry>>& entries,
-              const char* url, ChunkHeadsAhead* heads, ScanResult& result) {
+bool AviVideo(const FileBytes& file, AVStream* stream, const std::vector<AVIndexEntry>* entries, const char* url,
+              ChunkHeadsAhead* heads, ScanResult& result) {
     const int64_t fileSize = file.Size();
     const AVCodecParameters* codec = stream->codecpar;
     // MPEG-4 pictures' keyframe flags (and, where they are reordered, which have a presentation
@@ -480,8 +480,7 @@ bool AviVideo(const FileBytes& file, AVStream* stream, const std::optional<std::
 
 // Plain PCM sound: the demuxer hands each chunk on in packets of at most 1024 sample frames
 // (one sample frame a packet where those are large), timed by the bytes before them.
-bool AviSound(AVStream* stream, int64_t fileSize, const std::optional<std::vector<AVIndexEntry>>& entries,
-              ScanResult& result) {
+bool AviSound(AVStream* stream, int64_t fileSize, const std::vector<AVIndexEntry>* entries, ScanResult& result) {
     const AVCodecParameters* a = stream->codecpar;
     const int bits = av_get_bits_per_sample(a->codec_id);
     const bool pcm = a->codec_id == AV_CODEC_ID_PCM_U8 || a->codec_id == AV_CODEC_ID_PCM_S16LE ||
@@ -526,24 +525,15 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     // Where the demuxer was given the index read ahead, the streams' entries are the ones it was
     // given; else its own, which must be the file's whole index.
     const ChunkHeadsAhead::Read* given = heads && heads->Given() ? heads->Result() : nullptr;
-    const auto entriesOf = [&](int index) -> std::optional<std::vector<AVIndexEntry>> {
+    const auto entriesOf = [&](int index, std::optional<std::vector<AVIndexEntry>>& own) -> const std::vector<AVIndexEntry>* {
         AVStream* stream = input->streams[index];
-        if (!given) return IndexOf(stream, fileSize);
-        if (stream->id != index || static_cast<size_t>(index) >= given->entries.size()) return std::nullopt;
-        std::vector<AVIndexEntry> entries;
-        entries.reserve(given->entries[static_cast<size_t>(index)].size());
-        for (const ChunkHeadsAhead::Entry& e : given->entries[static_cast<size_t>(index)]) {
-            // (The demuxer takes no entry of a gigabyte or more.)
-            if (e.pos < 0 || e.size <= 0 || e.size > 0x3FFFFFFF || e.pos > fileSize - e.size) return std::nullopt;
-            AVIndexEntry entry{};
-            entry.pos = e.pos;
-            entry.timestamp = e.time;
-            entry.size = static_cast<int>(e.size);
-            entry.flags = e.key ? AVINDEX_KEYFRAME : 0;
-            entries.push_back(entry);
+        if (!given) {
+            own = IndexOf(stream, fileSize);
+            return own ? &*own : nullptr;
         }
-        if (entries.empty()) return std::nullopt;
-        return entries;
+        const size_t n = static_cast<size_t>(index);
+        if (stream->id != index || n >= given->entries.size() || given->entries[n].empty()) return nullptr;
+        return &given->entries[n];
     };
     std::vector<int64_t> counts;
     if (given) {
@@ -566,10 +556,9 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     }
     // The sound's packets are listed meanwhile on another thread (where one can be had): they
     // need the demuxer's index of the sound alone, the video's the file as well.
-    // (Both taken first: the heads read ahead go to the video's pictures, and what was read with
-    // them with them.)
-    const auto videoEntries = videoIndex >= 0 ? entriesOf(videoIndex) : std::nullopt;
-    const auto soundEntries = audioIndex >= 0 ? entriesOf(audioIndex) : std::nullopt;
+    std::optional<std::vector<AVIndexEntry>> ownVideo, ownSound;
+    const std::vector<AVIndexEntry>* videoEntries = videoIndex >= 0 ? entriesOf(videoIndex, ownVideo) : nullptr;
+    const std::vector<AVIndexEntry>* soundEntries = audioIndex >= 0 ? entriesOf(audioIndex, ownSound) : nullptr;
     ScanResult sound;
     std::future<bool> soundListed = std::async(std::launch::async | std::launch::deferred, [&] {
         return audioIndex < 0 || AviSound(input->streams[audioIndex], fileSize, soundEntries, sound);
@@ -584,11 +573,10 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
 }
 
 // Gives the demuxer a stream's index entries, in order.
-bool AddEntries(AVStream* stream, const std::vector<ChunkHeadsAhead::Entry>& entries) {
+bool AddEntries(AVStream* stream, const std::vector<AVIndexEntry>& entries) {
     if (entries.empty()) return false;
-    for (const ChunkHeadsAhead::Entry& e : entries)
-        if (av_add_index_entry(stream, e.pos, e.time, static_cast<int>(e.size), 0, e.key ? AVINDEX_KEYFRAME : 0) < 0)
-            return false;
+    for (const AVIndexEntry& e : entries)
+        if (av_add_index_entry(stream, e.pos, e.timestamp, e.size, 0, e.flags) < 0) return false;
     return true;
 }
 
@@ -681,9 +669,10 @@ bool GiveAviIndex(AVFormatContext* input, ChunkHeadsAhead& heads) {
 std::function<bool(AVFormatContext*)> SoundIndexGiver(ChunkHeadsAhead& heads, int audioIndex) {
     const ChunkHeadsAhead::Read* read = heads.Given() ? heads.Result() : nullptr;
     if (!read || audioIndex < 0 || static_cast<size_t>(audioIndex) >= read->entries.size()) return {};
-    const auto entries = std::make_shared<const std::vector<ChunkHeadsAhead::Entry>>(read->entries[static_cast<size_t>(audioIndex)]);
     const int64_t sampleSize = read->headers[static_cast<size_t>(audioIndex)].sampleSize;
     const unsigned streams = static_cast<unsigned>(read->entries.size());
+    const auto entries =
+        std::make_shared<const std::vector<AVIndexEntry>>(heads.TakeEntries(static_cast<size_t>(audioIndex)));
     return [entries, sampleSize, streams, audioIndex](AVFormatContext* input) {
         if (std::strcmp(input->iformat->name, "avi") != 0 || input->nb_streams != streams) return false;
         AVStream* stream = input->streams[audioIndex];

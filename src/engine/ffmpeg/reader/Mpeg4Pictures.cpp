@@ -199,14 +199,14 @@ bool ReadChunkHeads(const MappedFile& file, const std::vector<VideoChunk>& chunk
 // time, pictures timed by their bytes, sound timed by its chunks), where the demuxer would take
 // its entries from OpenDML indexes instead, or where it would find the streams not interleaved
 // and read them in an order of its own.
-std::vector<std::vector<ChunkHeadsAhead::Entry>> DemuxerEntries(const AviIndex& avi, int64_t base,
-                                                               const OpenedFile& opened) {
-    using Entry = ChunkHeadsAhead::Entry;
+std::vector<std::vector<AVIndexEntry>> DemuxerEntries(const AviIndex& avi, int64_t base, int64_t fileSize,
+                                                     const OpenedFile& opened) {
     constexpr uint32_t kKeyFrame = 0x10;  // the index's keyframe flag
+    constexpr int64_t kLargestEntry = 0x3FFFFFFF;  // the demuxer takes no larger chunk
     constexpr double kMostApart = 1.0;    // seconds between streams at one place of the file
     const std::vector<AviStreamHeader>& headers = avi.streams;
     const size_t streams = headers.size();
-    std::vector<std::vector<Entry>> entries(streams);
+    std::vector<std::vector<AVIndexEntry>> entries(streams);
     std::vector<double> secondsPerTick(streams, 0);  // of the stream's times as the demuxer counts them
     for (size_t n = 0; n < streams; ++n) {
         const AviStreamHeader& h = headers[n];
@@ -235,9 +235,13 @@ std::vector<std::vector<ChunkHeadsAhead::Entry>> DemuxerEntries(const AviIndex& 
         if (pos == lastPos) return {};
         lastPos = pos;
         if (pos != lastTaken && size > 0) {
-            if (pos < lastTaken) return {};
+            if (pos < lastTaken || size > kLargestEntry || pos > fileSize - size) return {};
             lastTaken = pos;
-            entries[n].push_back(Entry{pos, size, time[n], key});
+            AVIndexEntry& taken = entries[n].emplace_back();
+            taken.pos = pos;
+            taken.timestamp = time[n];
+            taken.flags = key ? AVINDEX_KEYFRAME : 0;
+            taken.size = static_cast<int>(size);
             const double seconds = static_cast<double>(time[n]) * secondsPerTick[n];
             for (size_t other = 0; other < streams; ++other)
                 if (lastSeconds[other] >= 0 && std::abs(lastSeconds[other] - seconds) > kMostApart && other != n)
@@ -248,7 +252,7 @@ std::vector<std::vector<ChunkHeadsAhead::Entry>> DemuxerEntries(const AviIndex& 
     }
     for (size_t n = 0; n < streams; ++n) {
         if (entries[n].empty()) continue;
-        if (!anyKey) entries[n].front().key = true;
+        if (!anyKey) entries[n].front().flags = AVINDEX_KEYFRAME;
         // A stream that starts after another has ended, or whose first chunk runs into its
         // second, is not interleaved either.
         for (size_t other = 0; other < streams; ++other)
@@ -304,7 +308,7 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
     }
     if (base < 0) return std::nullopt;
     read.videoStream = stream;
-    read.entries = DemuxerEntries(*avi, base, opened);
+    read.entries = DemuxerEntries(*avi, base, fileSize, opened);
     read.headers = avi->streams;
     read.chunks.reserve(pictures[stream]);
     int64_t last = -1;
@@ -451,9 +455,15 @@ const ChunkHeadsAhead::Read* ChunkHeadsAhead::Result() {
     return read_ ? &*read_ : nullptr;
 }
 
+std::vector<AVIndexEntry> ChunkHeadsAhead::TakeEntries(size_t stream) {
+    const Read* read = Result();
+    if (!read || stream >= read->entries.size()) return {};
+    return std::move(read_->entries[stream]);
+}
+
 std::optional<std::vector<ChunkHead>> ChunkHeadsAhead::Take(const std::vector<VideoChunk>& chunks) {
     const Read* read = Result();
-    if (!read || read->chunks.size() != chunks.size()) return std::nullopt;
+    if (!read || read->chunks.size() != chunks.size() || read->heads.size() != chunks.size()) return std::nullopt;
     for (size_t i = 0; i < chunks.size(); ++i)
         if (read->chunks[i].pos != chunks[i].pos || read->chunks[i].size != chunks[i].size) return std::nullopt;
     // The rest stays: the index read with them may be wanted again.

@@ -103,28 +103,23 @@ public:
     // takes a while of its own.
     void Release();
 
-    // An index entry as the demuxer keeps it: the chunk's header's place, its data's size, its
-    // time in the stream's units.
-    struct Entry {
-        int64_t pos = 0;
-        int64_t size = 0;
-        int64_t time = 0;
-        bool key = false;
-    };
     struct Read {
         std::vector<int64_t> counts;  // of chunks with data, by stream number (AviIndex)
         std::vector<VideoChunk> chunks;
         std::vector<ChunkHead> heads;
         size_t videoStream = 0;  // the stream number of the chunks
-        // By stream number, the entries the demuxer would take from the index, where every
-        // stream's times follow from its header alone and the streams are interleaved within a
-        // second of each other; else empty.
-        std::vector<std::vector<Entry>> entries;
+        // By stream number, the entries the demuxer would take from the index (the chunks'
+        // headers' places), where every stream's times follow from its header alone, the streams
+        // are interleaved within a second of each other and every chunk lies in the file; else
+        // empty.
+        std::vector<std::vector<AVIndexEntry>> entries;
         std::vector<AviStreamHeader> headers;  // by stream number
     };
     // What was read (waiting for it), nothing where the file is not one whole AVI part with an
     // index; the heads are gone once taken.
     const Read* Result();
+    // The entries of stream `stream` read with the heads, taken out of the result.
+    std::vector<AVIndexEntry> TakeEntries(size_t stream);
     // The demuxer was opened without reading the index and given the video's entries of this
     // one (GiveAviIndex).
     void MarkGiven() { given_ = true; }
