@@ -2,7 +2,9 @@
 // field by field, or declined, never different.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -80,6 +82,146 @@ std::string EveryChunkFlaggedKey(const std::string& input) {
         }
         ASSERT_TRUE(patched) << input;
         std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    });
+}
+
+// `input` (an AVI file the ffmpeg command made, of one RIFF part) laid out as that muxer lays out a
+// file beyond a gigabyte: its chunks in two RIFF parts ("AVI " and "AVIX"), each part's movie list
+// ending in an OpenDML index of its chunks per stream (ix00, ix01), the streams' headers holding
+// an index of those (indx, written where the muxer left room for it) and the first part keeping
+// the old index of its own chunks.
+std::string InTwoRiffParts(const std::string& input) {
+    return CachedMedia("tables-two-parts|" + input, ".avi", [&](const std::string& path) {
+        std::ifstream in(input, std::ios::binary);
+        const std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto le32 = [&](const std::vector<char>& b, size_t at) {
+            uint32_t v = 0;
+            for (int k = 3; k >= 0; --k) v = v << 8 | static_cast<uint8_t>(b[at + static_cast<size_t>(k)]);
+            return v;
+        };
+        const auto put32 = [](std::vector<char>& b, size_t at, uint64_t v) {
+            for (int k = 0; k < 4; ++k) b[at + static_cast<size_t>(k)] = static_cast<char>(v >> (8 * k) & 0xFF);
+        };
+        const auto add32 = [&](std::vector<char>& b, uint64_t v) {
+            b.resize(b.size() + 4);
+            put32(b, b.size() - 4, v);
+        };
+        const auto addTag = [](std::vector<char>& b, const char* tag) { b.insert(b.end(), tag, tag + 4); };
+        // The top level: the header list, the movie list and the old index.
+        size_t movi = 0, idx1 = 0;
+        for (size_t at = 12; at + 8 <= file.size();) {
+            const size_t size = le32(file, at + 4);
+            if (std::string(file.data() + at, 4) == "LIST" && std::string(file.data() + at + 8, 4) == "movi") movi = at;
+            if (std::string(file.data() + at, 4) == "idx1") idx1 = at;
+            at += 8 + size + (size & 1);
+        }
+        ASSERT_TRUE(movi > 0 && idx1 > 0) << input;
+        struct Chunk {
+            size_t at, size;  // the header's place in `file`, the data's size
+        };
+        std::vector<Chunk> chunks;
+        for (size_t at = movi + 12; at + 8 <= movi + 8 + le32(file, movi + 4);) {
+            chunks.push_back({at, le32(file, at + 4)});
+            at += 8 + chunks.back().size + (chunks.back().size & 1);
+        }
+        // The keyframe flags of the old index, by chunk; the first chunk of each stream.
+        std::map<size_t, bool> key;
+        for (size_t e = idx1 + 8; e + 16 <= idx1 + 8 + le32(file, idx1 + 4); e += 16)
+            key[le32(file, e + 8) + movi + 8] = (le32(file, e + 4) & 0x10) != 0;
+        std::array<size_t, 2> firstOf{};
+        for (const Chunk& chunk : chunks)
+            for (size_t stream = 0; stream < 2; ++stream)
+                if (!firstOf[stream] && file[chunk.at + 1] == static_cast<char>('0' + stream)) firstOf[stream] = chunk.at;
+        ASSERT_TRUE(firstOf[0] && firstOf[1]) << input;
+        // The stream headers' room for their indexes (JUNK of 4120 bytes in each stream list).
+        std::vector<size_t> room;
+        for (size_t at = 12; at + 8 <= movi; ++at)
+            if (std::string(file.data() + at, 4) == "JUNK" && le32(file, at + 4) == 4120) room.push_back(at);
+        ASSERT_EQ(room.size(), 2u) << input;
+        std::vector<char> out(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(movi));
+        std::vector<std::vector<uint64_t>> indexes(2);  // per stream: each part's index chunk's place and size
+        const auto writePart = [&](size_t from, size_t to, bool first) {
+            const size_t riff = out.size();
+            if (!first) {
+                addTag(out, "RIFF");
+                add32(out, 0);
+                addTag(out, "AVIX");
+            }
+            const size_t list = out.size();
+            addTag(out, "LIST");
+            add32(out, 0);
+            addTag(out, "movi");
+            const size_t base = list + 8;  // where the list's type is: offsets count from there
+            std::vector<std::vector<std::pair<uint64_t, uint64_t>>> entries(2);  // offset, size with flag
+            for (size_t c = from; c < to; ++c) {
+                const Chunk& chunk = chunks[c];
+                const int stream = file[chunk.at + 1] - '0';
+                if (stream < 0 || stream > 1) continue;
+                // The data's place from the base, its size with the top bit set for a chunk that is
+                // not a keyframe.
+                entries[static_cast<size_t>(stream)].push_back(
+                    {out.size() - base + 8, chunk.size | (key[chunk.at] ? 0u : 0x80000000u)});
+                out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(chunk.at),
+                           file.begin() + static_cast<std::ptrdiff_t>(chunk.at + 8 + chunk.size + (chunk.size & 1)));
+            }
+            for (size_t stream = 0; stream < 2; ++stream) {
+                indexes[stream].push_back(out.size());
+                addTag(out, stream == 0 ? "ix00" : "ix01");
+                add32(out, 24 + 8 * entries[stream].size());
+                out.push_back(2);  // 32-bit words an entry
+                out.push_back(0);
+                out.push_back(0);
+                out.push_back(1);  // an index of chunks
+                add32(out, entries[stream].size());
+                out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(firstOf[stream]),
+                           file.begin() + static_cast<std::ptrdiff_t>(firstOf[stream] + 4));  // the chunks' id
+                add32(out, base);
+                add32(out, 0);
+                add32(out, 0);
+                for (const auto& [offset, size] : entries[stream]) {
+                    add32(out, offset);
+                    add32(out, size);
+                }
+                indexes[stream].push_back(32 + 8 * entries[stream].size());
+                indexes[stream].push_back(entries[stream].size());
+            }
+            put32(out, list + 4, out.size() - list - 8);
+            if (!first) put32(out, riff + 4, out.size() - riff - 8);
+        };
+        const size_t half = chunks.size() / 2;
+        writePart(0, half, true);
+        // The first part's old index: its own chunks, whose places have not moved.
+        const size_t oldIndex = out.size();
+        addTag(out, "idx1");
+        add32(out, 0);
+        for (size_t e = idx1 + 8; e + 16 <= idx1 + 8 + le32(file, idx1 + 4); e += 16) {
+            const size_t pos = le32(file, e + 8) + movi + 8;
+            if (pos >= chunks[half].at) continue;
+            out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(e),
+                       file.begin() + static_cast<std::ptrdiff_t>(e + 16));
+        }
+        put32(out, oldIndex + 4, out.size() - oldIndex - 8);
+        put32(out, 4, out.size() - 8);
+        writePart(half, chunks.size(), false);
+        // The stream headers' indexes of the index chunks.
+        for (size_t stream = 0; stream < 2; ++stream) {
+            const size_t at = room[stream];
+            std::copy_n("indx", 4, out.begin() + static_cast<std::ptrdiff_t>(at));
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(at + 8), out.begin() + static_cast<std::ptrdiff_t>(at + 8 + 4120), 0);
+            out[at + 8] = 4;  // 32-bit words an entry
+            out[at + 11] = 0;  // an index of indexes
+            put32(out, at + 12, indexes[stream].size() / 3);
+            std::copy_n(file.begin() + static_cast<std::ptrdiff_t>(firstOf[stream]), 4,
+                        out.begin() + static_cast<std::ptrdiff_t>(at + 16));
+            for (size_t i = 0; i < indexes[stream].size() / 3; ++i) {
+                const size_t entry = at + 8 + 24 + 16 * i;
+                put32(out, entry, indexes[stream][3 * i]);
+                put32(out, entry + 4, 0);
+                put32(out, entry + 8, indexes[stream][3 * i + 1]);
+                put32(out, entry + 12, indexes[stream][3 * i + 2]);
+            }
+        }
+        std::ofstream(path, std::ios::binary).write(out.data(), static_cast<std::streamsize>(out.size()));
     });
 }
 
@@ -319,6 +461,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // The index is at the end of an AVI file: gone when the end is.
                     TablesCase{"avi_mjpeg_cut_short", [] { return CutShort(MjpegAvi(), 0.8); }, false},
                     TablesCase{"avimux_mjpeg_pcm", [] { return MakeGstClip(Gst("avi", "mjpeg", "pcm")); }, true},
+                    // Beyond a gigabyte, in several RIFF parts: the OpenDML indexes tell every chunk.
+                    TablesCase{"avi_two_riff_parts", [] { return InTwoRiffParts(MakeClip(Clip("avi", 60, 12))); }, true},
+                    TablesCase{"avi_two_riff_parts_cut_short",
+                               [] { return CutShort(InTwoRiffParts(MakeClip(Clip("avi", 60, 12))), 0.8); }, false, false},
                     TablesCase{"avi_cut_end", [] { return MakeRecording("avi-cut-end"); }, false, false}),
     [](const testing::TestParamInfo<TablesCase>& info) { return std::string(info.param.name); });
 

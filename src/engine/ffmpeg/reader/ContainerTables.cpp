@@ -541,11 +541,16 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
     } else if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
         counts = ahead->counts;
     } else {
-        std::optional<AviIndex> index = ReadAviIndex(
-            [&file](int64_t pos, size_t count, uint8_t* out) { return file.Read(pos, static_cast<int64_t>(count), out); },
-            fileSize);
-        if (!index) return std::nullopt;
-        counts = std::move(index->counts);
+        const ReadBytes read = [&file](int64_t pos, size_t count, uint8_t* out) {
+            return file.Read(pos, static_cast<int64_t>(count), out);
+        };
+        if (std::optional<AviIndex> index = ReadAviIndex(read, fileSize)) {
+            counts = std::move(index->counts);
+        } else if (std::optional<std::vector<int64_t>> parts = ReadOpenDmlCounts(read, fileSize)) {
+            counts = std::move(*parts);
+        } else {
+            return std::nullopt;
+        }
     }
     for (int index : {videoIndex, audioIndex}) {
         if (index < 0 || given) continue;

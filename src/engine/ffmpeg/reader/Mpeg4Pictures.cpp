@@ -210,7 +210,7 @@ std::vector<std::vector<AVIndexEntry>> DemuxerEntries(const AviIndex& avi, int64
     std::vector<double> secondsPerTick(streams, 0);  // of the stream's times as the demuxer counts them
     for (size_t n = 0; n < streams; ++n) {
         const AviStreamHeader& h = headers[n];
-        if (h.padding || h.openDml) return {};
+        if (h.padding || h.superIndex >= 0) return {};
         if (h.start == 0 && h.scale > 0 && h.rate > 0)
             secondsPerTick[n] = static_cast<double>(h.scale) / static_cast<double>(h.rate) /
                                 static_cast<double>(std::max<int64_t>(h.sampleSize, 1));
@@ -353,7 +353,8 @@ bool ReadStreamHeaders(const ReadBytes& read, int64_t begin, int64_t end, std::v
                     header.start = Le32(strh + 28);
                     header.sampleSize = Le32(strh + 44);
                 } else if (std::memcmp(chunk, "indx", 4) == 0) {
-                    header.openDml = true;
+                    header.superIndex = in + 8;
+                    header.superIndexSize = length;
                 }
                 in += 8 + length + (length & 1);
             }
@@ -400,6 +401,88 @@ std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
         if (number >= 0 && Le32(id + 12) > 0) ++index.counts[static_cast<size_t>(number)];
     }
     return index;
+}
+
+namespace {
+
+uint64_t Le64(const uint8_t* p) { return static_cast<uint64_t>(Le32(p + 4)) << 32 | Le32(p); }
+
+// The chunks with data an OpenDML index of indexes lists for stream `stream`, through the indexes
+// of chunks it points to; -1 where they are not plain indexes of this stream's chunks.
+int64_t CountOpenDmlChunks(const ReadBytes& read, const AviStreamHeader& header, size_t stream, int64_t fileSize) {
+    constexpr int64_t kIndexHeader = 24;
+    constexpr int64_t kLargestIndex = int64_t{64} << 20;
+    // An index's header: entries of `longs` 32-bit words, of `type` (0 indexes, 1 chunks), of this
+    // stream; the entries in use, -1 where it is not such a header.
+    const auto entriesIn = [&](int64_t at, int64_t size, std::vector<uint8_t>& bytes, int longs, int type) {
+        if (size < kIndexHeader || size > kLargestIndex) return int64_t{-1};
+        bytes.resize(static_cast<size_t>(size));
+        if (!read(at, bytes.size(), bytes.data())) return int64_t{-1};
+        const uint8_t* h = bytes.data();
+        const int64_t inUse = Le32(h + 4);
+        if (h[0] != longs || h[1] != 0 || h[2] != 0 || h[3] != type || StreamNumber(h + 8) != static_cast<int>(stream) ||
+            inUse > (size - kIndexHeader) / (4 * longs))
+            return int64_t{-1};
+        return inUse;
+    };
+    std::vector<uint8_t> indexes, chunks;
+    const int64_t count = entriesIn(header.superIndex, header.superIndexSize, indexes, 4, 0);
+    if (count <= 0) return -1;
+    int64_t withData = 0;
+    int64_t budget = kLargestIndex;  // for all the indexes of chunks together: damage reads no more
+    for (int64_t i = 0; i < count; ++i) {
+        const uint64_t at = Le64(indexes.data() + kIndexHeader + 16 * i);
+        uint8_t chunk[8];
+        if (at > static_cast<uint64_t>(fileSize - 8) || !read(static_cast<int64_t>(at), 8, chunk) ||
+            std::memcmp(chunk, "ix", 2) != 0)
+            return -1;
+        const int64_t size = std::min<int64_t>(Le32(chunk + 4), fileSize - static_cast<int64_t>(at) - 8);
+        if ((budget -= size) < 0) return -1;
+        const int64_t inUse = entriesIn(static_cast<int64_t>(at) + 8, size, chunks, 2, 1);
+        if (inUse < 0 || Le64(chunks.data() + 12) >= static_cast<uint64_t>(fileSize)) return -1;
+        for (int64_t k = 0; k < inUse; ++k)
+            if ((Le32(chunks.data() + kIndexHeader + 8 * k + 4) & 0x7FFFFFFF) != 0) ++withData;
+    }
+    return withData;
+}
+
+}  // namespace
+
+std::optional<std::vector<int64_t>> ReadOpenDmlCounts(const ReadBytes& read, int64_t fileSize) {
+    uint8_t h[12];
+    // RIFF parts end to end, the first "AVI ", the others "AVIX", up to the file's end.
+    int64_t firstEnd = -1;
+    for (int64_t at = 0; at < fileSize;) {
+        if (fileSize - at == 1 && at > 0) break;  // a pad byte
+        if (fileSize - at < 12 || !read(at, 12, h) || std::memcmp(h, "RIFF", 4) != 0 ||
+            std::memcmp(h + 8, at == 0 ? "AVI " : "AVIX", 4) != 0)
+            return std::nullopt;
+        const int64_t end = at + 8 + static_cast<int64_t>(Le32(h + 4));
+        if (end > fileSize) return std::nullopt;
+        if (firstEnd < 0) firstEnd = end;
+        at = end + (end & 1);
+    }
+    if (firstEnd < 0 || firstEnd == fileSize || firstEnd + 1 == fileSize) return std::nullopt;  // one part: ReadAviIndex
+    std::vector<AviStreamHeader> streams;
+    for (int64_t at = 12; at <= firstEnd - 12;) {
+        if (!read(at, 12, h)) return std::nullopt;
+        const int64_t size = Le32(h + 4);
+        if (size > firstEnd - at - 8) return std::nullopt;
+        if (std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "hdrl", 4) == 0) {
+            if (!ReadStreamHeaders(read, at + 12, at + 8 + size, streams)) return std::nullopt;
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (streams.empty()) return std::nullopt;
+    std::vector<int64_t> counts(100, 0);
+    for (size_t n = 0; n < streams.size(); ++n) {
+        if (streams[n].superIndex < 0) continue;
+        const int64_t count = CountOpenDmlChunks(read, streams[n], n, fileSize);
+        if (count < 0) return std::nullopt;
+        counts[n] = count;
+    }
+    return counts;
 }
 
 ChunkHeadsAhead::ChunkHeadsAhead(const std::string& path) {

@@ -67,7 +67,8 @@ struct AviStreamHeader {
     int64_t rate = 0;
     int64_t start = 0;       // the stream's first time, in its units
     int64_t sampleSize = 0;  // bytes of one sample; 0: each chunk is one unit of time
-    bool openDml = false;    // the stream has OpenDML indexes (indx), which the demuxer reads instead
+    int64_t superIndex = -1;  // where its OpenDML index of indexes (indx) is, which the demuxer reads instead
+    int64_t superIndexSize = 0;
 };
 
 struct AviIndex {
@@ -77,6 +78,11 @@ struct AviIndex {
     std::vector<AviStreamHeader> streams;  // by stream number, as the header lists them
 };
 std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize);
+// The chunks with data, by stream number, that an AVI file's OpenDML indexes list (a file beyond a
+// gigabyte is several RIFF parts, indexed so), as the demuxer reads them instead of the first
+// part's index; nothing where the file is not a chain of whole RIFF parts, or the indexes are not
+// plain indexes of each stream's chunks.
+std::optional<std::vector<int64_t>> ReadOpenDmlCounts(const ReadBytes& read, int64_t fileSize);
 
 // A picture's start code and the byte after it, which tells its kind.
 constexpr size_t kChunkHeadBytes = 5;
