@@ -535,29 +535,30 @@ std::optional<ScanResult> FromAvi(AVFormatContext* input, int videoIndex, int au
         if (stream->id != index || n >= given->entries.size() || given->entries[n].empty()) return nullptr;
         return &given->entries[n];
     };
-    std::vector<int64_t> counts;
-    if (given) {
-        counts = given->counts;
-    } else if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
-        counts = ahead->counts;
-    } else {
-        const ReadBytes read = [&file](int64_t pos, size_t count, uint8_t* out) {
-            return file.Read(pos, static_cast<int64_t>(count), out);
-        };
-        if (std::optional<AviIndex> index = ReadAviIndex(read, fileSize)) {
-            counts = std::move(index->counts);
-        } else if (std::optional<std::vector<int64_t>> parts = ReadOpenDmlCounts(read, fileSize)) {
-            counts = std::move(*parts);
+    if (!given) {
+        std::vector<int64_t> counts;
+        if (const ChunkHeadsAhead::Read* ahead = heads && mpeg4 ? heads->Result() : nullptr) {
+            counts = ahead->counts;
         } else {
-            return std::nullopt;
+            const ReadBytes read = [&file](int64_t pos, size_t count, uint8_t* out) {
+                return file.Read(pos, static_cast<int64_t>(count), out);
+            };
+            if (std::optional<AviIndex> index = ReadAviIndex(read, fileSize)) {
+                counts = std::move(index->counts);
+            } else if (std::optional<std::vector<int64_t>> parts = ReadOpenDmlCounts(read, fileSize)) {
+                counts = std::move(*parts);
+            } else {
+                return std::nullopt;
+            }
         }
-    }
-    for (int index : {videoIndex, audioIndex}) {
-        if (index < 0 || given) continue;
-        const AVStream* stream = input->streams[index];
-        if (stream->id < 0 || stream->id >= static_cast<int>(counts.size()) ||
-            counts[static_cast<size_t>(stream->id)] != avformat_index_get_entries_count(stream))
-            return std::nullopt;
+        // The demuxer's own index is the file's whole index.
+        for (int index : {videoIndex, audioIndex}) {
+            if (index < 0) continue;
+            const AVStream* stream = input->streams[index];
+            if (stream->id < 0 || stream->id >= static_cast<int>(counts.size()) ||
+                counts[static_cast<size_t>(stream->id)] != avformat_index_get_entries_count(stream))
+                return std::nullopt;
+        }
     }
     // The sound's packets are listed meanwhile on another thread (where one can be had): they
     // need the demuxer's index of the sound alone, the video's the file as well.
