@@ -39,6 +39,11 @@ namespace bench = trimora::bench;
 
 namespace {
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // `before` runs ahead of each timed run, untimed.
 double MedianMs(const std::function<void()>& work, int runs = 3, const std::function<void()>& before = {}) {
     std::vector<double> times;
@@ -48,8 +53,7 @@ double MedianMs(const std::function<void()>& work, int runs = 3, const std::func
         work();
         times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return Median(times);
 }
 
 void PlainOpen(const std::string& path) {
@@ -185,9 +189,7 @@ void MeasureWindow(const char* name, const std::string& path, const QString& pro
         longestGap = std::max(longestGap, open.longestGapMs);
         ok = ok && open.ok;
     }
-    const double first = times.front();
-    std::sort(times.begin(), times.end());
-    std::printf("| %s | %.0f ms | %.0f ms | %.1f ms |%s\n", name, times[times.size() / 2], first, longestGap,
+    std::printf("| %s | %.0f ms | %.0f ms | %.1f ms |%s\n", name, Median(times), times.front(), longestGap,
                 ok ? "" : " (open failed)");
     std::fflush(stdout);
 }

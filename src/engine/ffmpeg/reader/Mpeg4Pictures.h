@@ -56,10 +56,6 @@ struct ChunkPicture {
 // Reads `count` bytes at `pos` of a file into `out`; false where they cannot be read.
 using ReadBytes = std::function<bool(int64_t pos, size_t count, uint8_t* out)>;
 
-// An AVI file's index (idx1), where the file is one whole RIFF part holding one index. The
-// demuxer indexes a file without one (an interrupted recording) as it reads, so its index then
-// holds only what was read so far; and the further parts of a file beyond a gigabyte are indexed
-// otherwise.
 // A stream's header (strh) as stored.
 struct AviStreamHeader {
     bool padding = false;    // a "pads" stream, which the demuxer leaves out of its numbering
@@ -71,6 +67,10 @@ struct AviStreamHeader {
     int64_t superIndexSize = 0;
 };
 
+// An AVI file's index (idx1), where the file is one whole RIFF part holding one index. The
+// demuxer indexes a file without one (an interrupted recording) as it reads, so its index then
+// holds only what was read so far; and the further parts of a file beyond a gigabyte are indexed
+// otherwise (ReadOpenDmlCounts).
 struct AviIndex {
     std::vector<uint8_t> entries;  // 16 bytes each, as stored
     int64_t movie = -1;            // where the movie list's type is (offsets may count from it), -1: none
