@@ -329,39 +329,56 @@ std::optional<ChunkHeadsAhead::Read> ReadHeads(const std::string& path, const st
     return read;
 }
 
-// The stream headers of the header list's stream lists in [begin, end), in order.
-bool ReadStreamHeaders(const ReadBytes& read, int64_t begin, int64_t end, std::vector<AviStreamHeader>& streams) {
-    constexpr size_t kMostStreams = 100;  // two digits number them
-    uint8_t h[12];
+// What a chunk's visitor asks of the walk over the chunks.
+enum class Walk { Next, Done, Fail };
+
+// Visits the chunks laid end to end in [begin, end): `visit(at, id, size)` for each, `at` where
+// its 8-byte header is, `size` the bytes of data after it (padded to an even count). False where
+// a header cannot be read, a chunk runs past `end`, or the visitor fails.
+bool WalkChunks(const ReadBytes& read, int64_t begin, int64_t end,
+                const std::function<Walk(int64_t at, const uint8_t* id, int64_t size)>& visit) {
+    uint8_t h[8];
     for (int64_t at = begin; at <= end - 8;) {
-        if (!read(at, 12, h)) return false;
+        if (!read(at, 8, h)) return false;
         const int64_t size = Le32(h + 4);
         if (size > end - at - 8) return false;
-        if (std::memcmp(h, "LIST", 4) == 0 && size >= 4 && std::memcmp(h + 8, "strl", 4) == 0) {
-            if (streams.size() == kMostStreams) return false;
-            AviStreamHeader& header = streams.emplace_back();
-            for (int64_t in = at + 12; in <= at + 8 + size - 8;) {
-                uint8_t chunk[8];
-                if (!read(in, 8, chunk)) return false;
-                const int64_t length = Le32(chunk + 4);
-                if (length > at + 8 + size - in - 8) return false;
-                uint8_t strh[48];
-                if (std::memcmp(chunk, "strh", 4) == 0 && length >= 48 && read(in + 8, 48, strh)) {
-                    header.padding = std::memcmp(strh, "pads", 4) == 0;
-                    header.scale = Le32(strh + 20);
-                    header.rate = Le32(strh + 24);
-                    header.start = Le32(strh + 28);
-                    header.sampleSize = Le32(strh + 44);
-                } else if (std::memcmp(chunk, "indx", 4) == 0) {
-                    header.superIndex = in + 8;
-                    header.superIndexSize = length;
-                }
-                in += 8 + length + (length & 1);
-            }
-        }
+        const Walk next = visit(at, h, size);
+        if (next != Walk::Next) return next == Walk::Done;
         at += 8 + size + (size & 1);
     }
     return true;
+}
+
+// The chunk at `at` is a list of the type `type`.
+bool IsList(const ReadBytes& read, int64_t at, const uint8_t* id, int64_t size, const char* type) {
+    uint8_t listType[4];
+    return std::memcmp(id, "LIST", 4) == 0 && size >= 4 && read(at + 8, 4, listType) &&
+           std::memcmp(listType, type, 4) == 0;
+}
+
+// The stream headers of the header list's stream lists in [begin, end), in order.
+bool ReadStreamHeaders(const ReadBytes& read, int64_t begin, int64_t end, std::vector<AviStreamHeader>& streams) {
+    constexpr size_t kMostStreams = 100;  // two digits number them
+    return WalkChunks(read, begin, end, [&](int64_t at, const uint8_t* id, int64_t size) {
+        if (!IsList(read, at, id, size, "strl")) return Walk::Next;
+        if (streams.size() == kMostStreams) return Walk::Fail;
+        AviStreamHeader& header = streams.emplace_back();
+        const bool listed = WalkChunks(read, at + 12, at + 8 + size, [&](int64_t in, const uint8_t* chunk, int64_t length) {
+            uint8_t strh[48];
+            if (std::memcmp(chunk, "strh", 4) == 0 && length >= 48 && read(in + 8, 48, strh)) {
+                header.padding = std::memcmp(strh, "pads", 4) == 0;
+                header.scale = Le32(strh + 20);
+                header.rate = Le32(strh + 24);
+                header.start = Le32(strh + 28);
+                header.sampleSize = Le32(strh + 44);
+            } else if (std::memcmp(chunk, "indx", 4) == 0) {
+                header.superIndex = in + 8;
+                header.superIndexSize = length;
+            }
+            return Walk::Next;
+        });
+        return listed ? Walk::Next : Walk::Fail;
+    });
 }
 
 }  // namespace
@@ -375,25 +392,20 @@ std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
     if (riffEnd > fileSize || fileSize - riffEnd > 1) return std::nullopt;
     AviIndex index;
     bool found = false;
-    for (int64_t at = 12; at <= riffEnd - 8;) {
-        if (!read(at, 8, h)) return std::nullopt;
-        const int64_t size = Le32(h + 4);
-        if (size > riffEnd - at - 8) return std::nullopt;
-        if (std::memcmp(h, "LIST", 4) == 0) {
-            if (size >= 4 && read(at + 8, 4, h + 8)) {
-                if (index.movie < 0 && std::memcmp(h + 8, "movi", 4) == 0) index.movie = at + 8;
-                if (std::memcmp(h + 8, "hdrl", 4) == 0 && !ReadStreamHeaders(read, at + 12, at + 8 + size, index.streams))
-                    return std::nullopt;
-            }
-        } else if (std::memcmp(h, "idx1", 4) == 0) {
-            if (found || size > kLargestIndex) return std::nullopt;
+    const bool walked = WalkChunks(read, 12, riffEnd, [&](int64_t at, const uint8_t* id, int64_t size) {
+        if (IsList(read, at, id, size, "movi")) {
+            if (index.movie < 0) index.movie = at + 8;
+        } else if (IsList(read, at, id, size, "hdrl")) {
+            if (!ReadStreamHeaders(read, at + 12, at + 8 + size, index.streams)) return Walk::Fail;
+        } else if (std::memcmp(id, "idx1", 4) == 0) {
+            if (found || size > kLargestIndex) return Walk::Fail;
             index.entries.resize(static_cast<size_t>(size));
-            if (!read(at + 8, index.entries.size(), index.entries.data())) return std::nullopt;
+            if (!read(at + 8, index.entries.size(), index.entries.data())) return Walk::Fail;
             found = true;
         }
-        at += 8 + size + (size & 1);
-    }
-    if (!found) return std::nullopt;
+        return Walk::Next;
+    });
+    if (!walked || !found) return std::nullopt;
     index.counts.assign(100, 0);
     for (size_t e = 0; e + 16 <= index.entries.size(); e += 16) {
         const uint8_t* id = index.entries.data() + e;
@@ -464,17 +476,11 @@ std::optional<std::vector<int64_t>> ReadOpenDmlCounts(const ReadBytes& read, int
     }
     if (firstEnd < 0 || firstEnd == fileSize || firstEnd + 1 == fileSize) return std::nullopt;  // one part: ReadAviIndex
     std::vector<AviStreamHeader> streams;
-    for (int64_t at = 12; at <= firstEnd - 12;) {
-        if (!read(at, 12, h)) return std::nullopt;
-        const int64_t size = Le32(h + 4);
-        if (size > firstEnd - at - 8) return std::nullopt;
-        if (std::memcmp(h, "LIST", 4) == 0 && std::memcmp(h + 8, "hdrl", 4) == 0) {
-            if (!ReadStreamHeaders(read, at + 12, at + 8 + size, streams)) return std::nullopt;
-            break;
-        }
-        at += 8 + size + (size & 1);
-    }
-    if (streams.empty()) return std::nullopt;
+    const bool walked = WalkChunks(read, 12, firstEnd, [&](int64_t at, const uint8_t* id, int64_t size) {
+        if (!IsList(read, at, id, size, "hdrl")) return Walk::Next;
+        return ReadStreamHeaders(read, at + 12, at + 8 + size, streams) ? Walk::Done : Walk::Fail;
+    });
+    if (!walked || streams.empty()) return std::nullopt;
     std::vector<int64_t> counts(100, 0);
     for (size_t n = 0; n < streams.size(); ++n) {
         if (streams[n].superIndex < 0) continue;
