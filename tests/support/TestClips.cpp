@@ -335,8 +335,18 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         ClipSpec second = spec;
         second.firstStamp = 81;
         WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
-    } else if (kind == "ts-cut-start") {
+    } else if (kind == "ts-cut-start" || kind == "ts-cut-start-high-rate") {
         spec.format = "ts";
+        if (kind == "ts-cut-start-high-rate") {
+            // A camera's bit rate spent on picture noise (the stamps are read through it), in
+            // groups of 6 s: the first picture that tells the pictures' size comes 8 MB after the
+            // cut, beyond the 5 MB FFmpeg's own probe reads.
+            spec.width = 640;
+            spec.height = 360;
+            spec.frames = 200;
+            spec.gop = 150;
+            spec.extraArgs = "-vf noise=alls=30:allf=t -b:v 12M -maxrate 12M -bufsize 6M";
+        }
         const std::string clip = MakeClip(spec);
         // Cut where a picture in the middle of the second group starts (a transport packet's start).
         const std::vector<PacketPlace> packets = VideoPackets(clip);
@@ -386,7 +396,7 @@ std::string MakeRecording(const std::string& kind) {
     static std::map<std::string, std::string> made;
     std::lock_guard lock(mutex);
     if (auto it = made.find(kind); it != made.end()) return it->second;
-    const std::string extension = kind == "joined-ts" || kind == "ts-cut-start" ? ".ts"
+    const std::string extension = kind == "joined-ts" || kind.rfind("ts-cut-start", 0) == 0 ? ".ts"
                                   : kind == "joined-mpg"                        ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"
                                                                                 : ".avi";
@@ -514,7 +524,9 @@ AudioBlock MakePatternBlock(int64_t first, int sampleFrames, int sampleRate, int
 ProbeInfo Probe(const std::string& path) {
     ProbeInfo info;
     std::string json;
-    RunCommand("ffprobe -v error -print_format json -show_format -show_streams " + ShellQuote(path) + " 2>/dev/null",
+    // Probed as far as a recording that starts in the middle of a long or costly group needs.
+    RunCommand("ffprobe -v error -probesize 256M -analyzeduration 60M -print_format json -show_format -show_streams " +
+                   ShellQuote(path) + " 2>/dev/null",
                &json);
     const QJsonObject root = QJsonDocument::fromJson(QByteArray::fromStdString(json)).object();
     info.formatName = root["format"].toObject()["format_name"].toString().toStdString();

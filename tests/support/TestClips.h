@@ -52,6 +52,8 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 //       running on) joined byte for byte as a transport and a program stream: the clock restarts;
 //   "ts-cut-start": a transport stream whose first bytes are gone (cut at a packet boundary), so
 //       that it starts in the middle of a group;
+//   "ts-cut-start-high-rate": the same at 12 Mbit/s in groups of 150 frames, so that the first
+//       keyframe comes 8 MB after the start;
 //   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
 //       picture stored there (no index);
 //   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage.

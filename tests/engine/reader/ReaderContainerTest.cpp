@@ -246,7 +246,8 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
-                         testing::Values("joined-ts", "joined-mpg", "ts-cut-start", "avi-cut-end", "damaged"),
+                         testing::Values("joined-ts", "joined-mpg", "ts-cut-start", "ts-cut-start-high-rate", "avi-cut-end",
+                                         "damaged"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -50,7 +50,24 @@ constexpr size_t kLargestBlock = size_t{512} << 20;
 
 std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
 
-ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex) {
+namespace {
+
+// A video stream whose pictures' size the probe did not find.
+bool PictureSizeUnknown(const AVFormatContext* input) {
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* s = input->streams[i];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            (s->codecpar->width <= 0 || s->codecpar->height <= 0))
+            return true;
+    }
+    return false;
+}
+
+// `thorough`: the streams are probed as far as a recording that starts within a group of
+// pictures needs (FFmpeg's own probe reads 5 MB, which at a camera's bit rate ends before the
+// first picture that tells the size).
+ff::InputContextPtr OpenProbed(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex,
+                               bool thorough) {
     // The file is read by the program itself, a quarter of a megabyte at a time: opening a long
     // file reads all of it. Its name stays the demuxer's url, as the file protocol would take it
     // (literally: no colon in a name is read as a protocol).
@@ -70,6 +87,12 @@ ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
+    if (thorough) {
+        constexpr int64_t kThoroughProbeBytes = int64_t{128} << 20;  // held in memory while probing
+        constexpr int64_t kThoroughProbeMicroseconds = int64_t{60} * AV_TIME_BASE;
+        av_dict_set_int(&options, "probesize", kThoroughProbeBytes, 0);
+        av_dict_set_int(&options, "analyzeduration", kThoroughProbeMicroseconds, 0);
+    }
     const int seekable = reader->seekable;
     if (giveIndex) reader->seekable = 0;
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, &options);
@@ -85,11 +108,18 @@ ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(
     ff::InputContextPtr input(raw);
     if (!av_match_list(raw->iformat->name, kDemuxers, ','))
         RefuseFormat(path, raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name);
-    if (giveIndex && !giveIndex(raw)) return OpenInput(path);
+    if (giveIndex && !giveIndex(raw)) return OpenProbed(path, {}, thorough);
     const int probed = avformat_find_stream_info(raw, nullptr);
     if (probed < 0)
         throw EngineError("The file " + Quoted(path) + " cannot be read as a video: " + ff::ErrorText(probed));
+    if (!thorough && PictureSizeUnknown(raw)) return OpenProbed(path, {}, true);
     return input;
+}
+
+}  // namespace
+
+ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex) {
+    return OpenProbed(path, giveIndex, false);
 }
 
 int FindVideoStream(AVFormatContext* input) {
