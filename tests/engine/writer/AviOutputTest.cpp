@@ -101,6 +101,30 @@ INSTANTIATE_TEST_SUITE_P(
         SoundOption{"PcmMono", "pcm_s16le", 48000, 1, [](FfmpegWriter& w, int r, int) { w.SetPcmAudio(r, 1, 16); }}),
     [](const testing::TestParamInfo<SoundOption>& info) { return std::string(info.param.name); });
 
+// A mono input written with two channels: both hold every sample unchanged, at its level.
+TEST(AviSound, MonoWrittenAsStereoKeepsEverySampleInBothChannels) {
+    FfmpegWriter writer;
+    Feed feed;
+    feed.channels = 1;
+    DescribeInput(writer, feed);
+    writer.SetPcmAudio(feed.sampleRate, 2, 16);
+    writer.SetAviVideoParameters(feed.width, feed.height, 25);
+    const std::string path = TempPath(".avi");
+    WriteFeed(writer, feed, path, kContainerAvi);
+
+    int rate = 0, channels = 0;
+    const std::vector<int16_t> sound = DecodeAudio(path, &rate, &channels);
+    ASSERT_EQ(channels, 2);
+    ASSERT_EQ(rate, feed.sampleRate);
+    ASSERT_EQ(sound.size(), size_t{2} * 96000);
+    int wrong = 0;
+    for (size_t i = 0; i < sound.size(); i += 2) {
+        const int16_t expected = PatternSample(static_cast<int64_t>(i / 2), 0, rate);
+        if (sound[i] != expected || sound[i + 1] != expected) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "of " << sound.size() / 2 << " sample frames";
+}
+
 TEST(AviFrameRate, AnotherOutputRateKeepsTheDurationAndTheSync) {
     struct Case {
         double outputRate;

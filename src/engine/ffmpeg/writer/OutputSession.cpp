@@ -210,6 +210,13 @@ void OutputSession::OpenAudio(const AudioPlan& plan, int inputRate, int inputCha
     av_channel_layout_uninit(&inputLayout);
     stage->resampler.reset(resampler);
     ff::Check(made, "Cannot convert the sound");
+    // A mono sound written as stereo keeps its level: both channels take every sample as it is.
+    // The resampler's own mix lowers each channel by 3 dB, which made the copy quieter than the
+    // original played on the same two speakers.
+    if (inputChannels == 1 && plan.channels == 2) {
+        const double both[2] = {1.0, 1.0};
+        ff::Check(swr_set_matrix(resampler, both, 1), "Cannot convert the sound");
+    }
     ff::Check(swr_init(resampler), "Cannot convert the sound from " + std::to_string(inputRate) + " Hz, " +
                                        std::to_string(inputChannels) + " channels");
     stage->fifo.reset(av_audio_fifo_alloc(c->sample_fmt, plan.channels, stage->frameSize * 4));
