@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "ReaderTestSupport.h"
@@ -335,6 +338,100 @@ INSTANTIATE_TEST_SUITE_P(Muxers, GstContainerTest,
                                          Gst("mpeg", "h264", "mp2", 48000, 2, 481), Gst("asf", "wmv2", "wma", 48000, 2, 2048),
                                          Gst("mov", "h264", "pcm")),
                          [](const testing::TestParamInfo<GstCase>& info) { return GstClipName(info.param.spec); });
+
+// A clip stored on its side, as a phone stores what it films upright: pictures of 98x62 in MP4
+// whose track header names the turn (clockwise, to be seen as meant) in its matrix.
+std::string TurnedClip(int degrees, const std::string& encoding) {
+    return CachedMedia("turned 98x62|" + std::to_string(degrees) + "|" + encoding, ".mp4", [&](const std::string& path) {
+        RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=98x62:rate=25 -frames:v 30 " + encoding +
+                   " -g 10 " + ShellQuote(path));
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        // tkhd (version 0): after its type, version and flags, two times, the track, a reserved
+        // word, the duration, 8 reserved bytes, layer, group, volume and 2 reserved: the matrix.
+        const size_t tkhd = bytes.find("tkhd");
+        ASSERT_NE(tkhd, std::string::npos);
+        const size_t matrixAt = tkhd + 4 + 4 + 20 + 8 + 8;
+        const double radians = degrees * M_PI / 180;
+        const int32_t c = static_cast<int32_t>(std::lround(std::cos(radians) * 65536));
+        const int32_t s = static_cast<int32_t>(std::lround(std::sin(radians) * 65536));
+        const int32_t matrix[9] = {c, s, 0, -s, c, 0, 0, 0, 1 << 30};
+        for (int i = 0; i < 9; ++i)
+            for (int b = 0; b < 4; ++b)
+                bytes[matrixAt + 4 * i + b] = static_cast<char>((static_cast<uint32_t>(matrix[i]) >> (24 - 8 * b)) & 0xFF);
+        file.seekp(0);
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(file.good());
+    });
+}
+
+// The luma of a picture in 8-bit 4:4:4, converted as the ffmpeg command converts.
+std::string Luma444(const AVFrame& p) {
+    ff::SwsPtr scaler(sws_getContext(p.width, p.height, static_cast<AVPixelFormat>(p.format), p.width, p.height,
+                                     AV_PIX_FMT_YUV444P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!scaler) return {};
+    ff::FramePtr out = ff::MakeFrame();
+    out->format = AV_PIX_FMT_YUV444P;
+    out->width = p.width;
+    out->height = p.height;
+    if (av_frame_get_buffer(out.get(), 0) < 0) return {};
+    sws_scale(scaler.get(), p.data, p.linesize, 0, p.height, out->data, out->linesize);
+    std::string luma;
+    for (int y = 0; y < p.height; ++y)
+        luma.append(reinterpret_cast<const char*>(out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0]),
+                    static_cast<size_t>(p.width));
+    return luma;
+}
+
+struct Turn {
+    int degrees;
+    const char* name;
+    const char* encoding;  // ffmpeg options
+};
+
+class TurnedClipTest : public testing::TestWithParam<Turn> {};
+
+// The reader hands out the pictures upright, as the ffmpeg command shows them: the size as seen
+// and every picture's luma the same to the byte, when read in order and when sought.
+TEST_P(TurnedClipTest, PicturesStandUprightAsTheCommandShowsThem) {
+    const Turn t = GetParam();
+    const std::string path = TurnedClip(t.degrees, t.encoding);
+    const bool quarter = t.degrees != 180;
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    ASSERT_EQ(reader.Width(), quarter ? 62 : 98);
+    ASSERT_EQ(reader.Height(), quarter ? 98 : 62);
+    std::string raw;
+    // 4:4:4 keeps the luma as decoded (gray would map its range).
+    RunCommand("ffmpeg -v error -nostdin -i " + ShellQuote(path) + " -f rawvideo -pix_fmt yuv444p - 2>/dev/null", &raw);
+    const size_t lumaBytes = static_cast<size_t>(reader.Width()) * reader.Height();
+    ASSERT_EQ(raw.size(), 30 * 3 * lumaBytes) << "the command does not show 30 pictures of the turned size";
+    const auto sameLuma = [&](const FrameData& frame, int number) {
+        const AVFrame* p = frame.Picture();
+        return p && p->width == reader.Width() && p->height == reader.Height() &&
+               Luma444(*p) == raw.substr((static_cast<size_t>(number) - 1) * 3 * lumaBytes, lumaBytes);
+    };
+    FrameData frame;
+    for (int number = 1; number <= 30; ++number) {
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_TRUE(sameLuma(frame, number)) << "frame " << number;
+    }
+    for (int number : {17, 3, 29}) {
+        reader.SeekToFrame(number);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_TRUE(sameLuma(frame, number)) << "frame " << number << " sought";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Turns, TurnedClipTest,
+                         testing::Values(Turn{90, "yuv420p", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"},
+                                         Turn{180, "yuv420p", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"},
+                                         Turn{270, "yuv420p", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p"},
+                                         Turn{90, "yuv422p", "-c:v libx264 -preset ultrafast -pix_fmt yuv422p"},
+                                         Turn{270, "yuv420p10", "-c:v libx264 -preset ultrafast -pix_fmt yuv420p10le"},
+                                         Turn{90, "rgb24", "-c:v png -pix_fmt rgb24"},
+                                         Turn{270, "gbrp", "-c:v libx264rgb -preset ultrafast -pix_fmt rgb24"}),
+                         [](const auto& info) { return std::to_string(info.param.degrees) + "_" + info.param.name; });
 
 }  // namespace
 }  // namespace trimora::test

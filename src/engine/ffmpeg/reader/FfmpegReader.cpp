@@ -16,6 +16,7 @@ extern "C" {
 #include "engine/FrameBuffer.h"
 #include "engine/ffmpeg/reader/ContainerTables.h"
 #include "engine/ffmpeg/reader/FirstPicture.h"
+#include "engine/ffmpeg/reader/PictureTurn.h"
 #include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PacketScan.h"
 
@@ -158,6 +159,11 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             const AVRational aspect = av_guess_sample_aspect_ratio(input, videoStream, nullptr);
             info_.sampleAspectNum = aspect.num;
             info_.sampleAspectDen = aspect.den > 0 ? aspect.den : 1;
+            info_.turn = ClockwiseTurn(*videoStream);
+            if (info_.turn == 90 || info_.turn == 270) {
+                std::swap(info_.width, info_.height);
+                if (info_.sampleAspectNum > 0) std::swap(info_.sampleAspectNum, info_.sampleAspectDen);
+            }
             const double seconds = index_.DurationMs() / 1000.0;
             info_.videoBitRate = seconds > 0 ? KiloBits(scan.videoBytes * 8 / seconds)
                                              : KiloBits(static_cast<double>(videoStream->codecpar->bit_rate));
@@ -355,8 +361,9 @@ void FfmpegReader::DropNotification(int32_t count) {
 
 FrameData FfmpegReader::FrameOf(const AVFrame& picture, int32_t frameNumber) const {
     // A new reference to the decoder's picture: the decoder takes another buffer for the next
-    // one, and this one goes back to its pool when the last frame holding it is let go.
-    ff::FramePtr reference(av_frame_clone(&picture));
+    // one, and this one goes back to its pool when the last frame holding it is let go. A
+    // picture stored on its side is handed out turned upright, in a picture of its own.
+    ff::FramePtr reference = info_.turn ? TurnPicture(picture, info_.turn) : ff::FramePtr(av_frame_clone(&picture));
     if (!reference) throw EngineError("Out of memory while reading the video.");
     // Decoders pass on a stream's colour values unchecked: what FFmpeg does not know is unspecified.
     reference->colorspace = static_cast<AVColorSpace>(CheckedEnum(picture.colorspace, AVCOL_SPC_NB, AVCOL_SPC_UNSPECIFIED));

@@ -90,6 +90,7 @@ private:
         int32_t channels = 0;
         int sampleAspectNum = 0;
         int sampleAspectDen = 1;
+        int turn = 0;  // clockwise, to stand upright: 0, 90, 180 or 270 (width and height are as turned)
     };
 
     void RequireOpen() const;
