@@ -329,11 +329,15 @@ std::vector<PacketPlace> VideoPackets(const std::string& path) {
 std::string MakeRecordingFile(const std::string& kind, const std::string& path) {
     ClipSpec spec;
     spec.frames = 100;
-    if (kind == "joined-ts" || kind == "joined-mpg") {
-        spec.format = kind == "joined-ts" ? "ts" : "mpeg1";
+    if (kind == "joined-ts" || kind == "joined-mpg" || kind == "joined-sizes-ts") {
+        spec.format = kind == "joined-mpg" ? "mpeg1" : "ts";
         spec.frames = 80;
         ClipSpec second = spec;
         second.firstStamp = 81;
+        if (kind == "joined-sizes-ts") {
+            second.width = 352;
+            second.height = 288;
+        }
         WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
     } else if (kind == "ts-cut-start" || kind == "ts-cut-start-high-rate") {
         spec.format = "ts";
@@ -396,7 +400,8 @@ std::string MakeRecording(const std::string& kind) {
     static std::map<std::string, std::string> made;
     std::lock_guard lock(mutex);
     if (auto it = made.find(kind); it != made.end()) return it->second;
-    const std::string extension = kind == "joined-ts" || kind.rfind("ts-cut-start", 0) == 0 ? ".ts"
+    const std::string extension = kind == "joined-ts" || kind == "joined-sizes-ts" || kind.rfind("ts-cut-start", 0) == 0
+                                      ? ".ts"
                                   : kind == "joined-mpg"                        ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"
                                                                                 : ".avi";

@@ -50,6 +50,8 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 // command and plain byte surgery (made once per process):
 //   "joined-ts", "joined-mpg": two clips of 80 frames (stamps 1-80 and 81-160, the sound pattern
 //       running on) joined byte for byte as a transport and a program stream: the clock restarts;
+//   "joined-sizes-ts": the same as a transport stream whose second clip has pictures of another
+//       size (352x288 after 176x144);
 //   "ts-cut-start": a transport stream whose first bytes are gone (cut at a packet boundary), so
 //       that it starts in the middle of a group;
 //   "ts-cut-start-high-rate": the same at 12 Mbit/s in groups of 150 frames, so that the first

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <random>
 
 #include "ReaderTestSupport.h"
@@ -191,7 +192,11 @@ class RecordingTest : public testing::TestWithParam<const char*> {};
 TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) {
     const std::string path = MakeRecording(GetParam());
     // A picture that cannot be decoded leaves the one before in its place, as players show it.
-    const std::vector<int> shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
+    // Where the size changes, FFmpeg's own decode loses the last picture of the old size: there
+    // the pictures are the ones the file holds.
+    std::vector<int> shown(160);
+    std::iota(shown.begin(), shown.end(), 1);
+    if (std::string(GetParam()) != "joined-sizes-ts") shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
     ASSERT_GE(shown.size(), 40u);
     const int count = static_cast<int>(shown.size());
     FfmpegReader reader;
@@ -249,8 +254,8 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
-                         testing::Values("joined-ts", "joined-mpg", "ts-cut-start", "ts-cut-start-high-rate", "avi-cut-end",
-                                         "damaged"),
+                         testing::Values("joined-ts", "joined-mpg", "joined-sizes-ts", "ts-cut-start",
+                                         "ts-cut-start-high-rate", "avi-cut-end", "damaged"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -44,6 +44,19 @@ bool SeeksByByte(const AVInputFormat* format) {
     return false;
 }
 
+// The picture size an MPEG-1/2 packet's sequence header announces (width << 12 | height), 0
+// when it holds none.
+uint32_t SequenceSize(const AVPacket& p) {
+    for (int i = 0; i + 7 <= p.size; ++i) {
+        const uint8_t* b = p.data + i;
+        if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0xB3)
+            return static_cast<uint32_t>(b[4]) << 16 | static_cast<uint32_t>(b[5]) << 8 | b[6];
+        // Headers come before the first slice: past it there is none.
+        if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] >= 0x01 && b[3] <= 0xAF) return 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 double ThreadCpuSeconds() {
@@ -148,6 +161,8 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
+    drainingForNewSize_ = false;
+    sequenceSize_ = 0;
     atEnd_ = false;
     putBack_ = false;
     skipUpTo_ = 0;
@@ -238,6 +253,16 @@ AVFrame* VideoDecoder::Next(int32_t& frameNumber) {
     return picture;
 }
 
+bool VideoDecoder::NewPictureSize(const AVPacket& p) {
+    const AVCodecID id = codec_->codec_id;
+    if (id != AV_CODEC_ID_MPEG1VIDEO && id != AV_CODEC_ID_MPEG2VIDEO) return false;
+    const uint32_t size = SequenceSize(p);
+    if (size == 0) return false;
+    const bool changed = sequenceSize_ != 0 && size != sequenceSize_;
+    sequenceSize_ = size;
+    return changed;
+}
+
 AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
     av_frame_unref(frame_.get());
     for (int failures = 0;;) {
@@ -257,6 +282,13 @@ AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
             frameNumber = number;
             return frame_.get();
         }
+        if (drainingForNewSize_ && (received == AVERROR_EOF || received == AVERROR(EAGAIN))) {
+            // All of the old size is out: the decoder starts again with the waiting packet.
+            avcodec_flush_buffers(codec_.get());
+            drainingForNewSize_ = false;
+            flushed_ = false;
+            continue;
+        }
         if (received == AVERROR_EOF || flushed_) {
             atEnd_ = true;
             return nullptr;
@@ -275,6 +307,16 @@ AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
             continue;
         }
         AVPacket* p = packet_.get();
+        if (NewPictureSize(*p)) {
+            // The MPEG-1/2 decoder lets go of the picture it still holds (the last of the old
+            // size) when the size changes, as where two recordings were joined: it is drained
+            // first, and the packet waits.
+            packetWaiting_ = true;
+            avcodec_send_packet(codec_.get(), nullptr);
+            flushed_ = true;
+            drainingForNewSize_ = true;
+            continue;
+        }
         const int32_t shows = index_->FrameOfPacket(p->pts);
         codec_->skip_frame = shows > 0 && shows <= skipUpTo_ ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
         // A damaged packet is skipped; the decoder conceals what it can from the next ones.

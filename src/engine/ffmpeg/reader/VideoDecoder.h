@@ -55,6 +55,8 @@ private:
     void OpenCodec();
     AVFrame* Decode(int32_t& frameNumber);
     bool ReadPacket();
+    // True when the packet's MPEG-1/2 sequence header names another picture size than the last.
+    bool NewPictureSize(const AVPacket& packet);
     // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
     bool ReadIndexedPacket(AVPacket* packet);
     bool TrySeek(int attempt, int64_t decodeIndex);
@@ -70,6 +72,8 @@ private:
     bool started_ = false;
     bool packetWaiting_ = false;  // packet_ holds the start packet, not yet sent
     bool flushed_ = false;
+    bool drainingForNewSize_ = false;  // flushed_ to let out the pictures of the old size
+    uint32_t sequenceSize_ = 0;       // MPEG-1/2: width << 12 | height of the last sequence header, 0 unknown
     bool atEnd_ = false;
     bool putBack_ = false;
     int64_t nextPacket_ = -1;     // decode index of the next packet read, -1 until recognised
