@@ -329,14 +329,16 @@ std::vector<PacketPlace> VideoPackets(const std::string& path) {
 std::string MakeRecordingFile(const std::string& kind, const std::string& path) {
     ClipSpec spec;
     spec.frames = 100;
-    if (kind == "joined-ts" || kind == "joined-mpg" || kind == "joined-sizes-ts") {
+    if (kind == "joined-ts" || kind == "joined-mpg" || kind == "joined-formats-ts") {
         spec.format = kind == "joined-mpg" ? "mpeg1" : "ts";
         spec.frames = 80;
         ClipSpec second = spec;
         second.firstStamp = 81;
-        if (kind == "joined-sizes-ts") {
+        if (kind == "joined-formats-ts") {
             second.width = 352;
             second.height = 288;
+            second.sampleRate = 44100;
+            second.channels = 1;
         }
         WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
     } else if (kind == "ts-cut-start" || kind == "ts-cut-start-high-rate") {
@@ -400,7 +402,7 @@ std::string MakeRecording(const std::string& kind) {
     static std::map<std::string, std::string> made;
     std::lock_guard lock(mutex);
     if (auto it = made.find(kind); it != made.end()) return it->second;
-    const std::string extension = kind == "joined-ts" || kind == "joined-sizes-ts" || kind.rfind("ts-cut-start", 0) == 0
+    const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind.rfind("ts-cut-start", 0) == 0
                                       ? ".ts"
                                   : kind == "joined-mpg"                        ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"

@@ -50,8 +50,8 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 // command and plain byte surgery (made once per process):
 //   "joined-ts", "joined-mpg": two clips of 80 frames (stamps 1-80 and 81-160, the sound pattern
 //       running on) joined byte for byte as a transport and a program stream: the clock restarts;
-//   "joined-sizes-ts": the same as a transport stream whose second clip has pictures of another
-//       size (352x288 after 176x144);
+//   "joined-formats-ts": the same as a transport stream whose second clip has pictures of another
+//       size and sound of another rate (352x288 and 44.1 kHz mono after 176x144 and 48 kHz stereo);
 //   "ts-cut-start": a transport stream whose first bytes are gone (cut at a packet boundary), so
 //       that it starts in the middle of a group;
 //   "ts-cut-start-high-rate": the same at 12 Mbit/s in groups of 150 frames, so that the first

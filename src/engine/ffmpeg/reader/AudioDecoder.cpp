@@ -61,9 +61,11 @@ void AudioDecoder::TakePending() {
     if (!taken.input || taken.streamIndex < 0 || taken.streamIndex >= static_cast<int>(taken.input->nb_streams))
         throw EngineError("The sound of " + name_ + " cannot be found again.");
     const AVStream* stream = taken.input->streams[taken.streamIndex];
-    // The same file read again: a stream that differs is not the sound this was opened for.
-    if (av_cmp_q(stream->time_base, timeBase_) != 0 || stream->codecpar->sample_rate != rate_ ||
-        stream->codecpar->ch_layout.nb_channels != channels_)
+    // The same file read again: a stream of another kind is not the sound this was opened for.
+    // Its rate and channels may differ from the ones the reader gives out: a sound whose format
+    // changes on the way (two recordings joined) is described by where each demuxer stopped
+    // reading, and every part is converted to the reader's format anyway.
+    if (av_cmp_q(stream->time_base, timeBase_) != 0 || stream->codecpar->codec_id != codec_->codec_id)
         throw EngineError("The sound of " + name_ + " cannot be found again.");
     streamIndex_ = taken.streamIndex;
     TakeInput(std::move(taken.input));
