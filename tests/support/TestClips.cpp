@@ -51,6 +51,7 @@ struct FormatDefaults {
 const FormatDefaults& DefaultsFor(const std::string& format) {
     static const std::map<std::string, FormatDefaults> table = {
         {"avi", {".avi", "avi", "mpeg4", "pcm_s16le"}},
+        {"avi-h264", {".avi", "avi", "libx264", "pcm_s16le"}},
         {"mpeg1", {".mpg", "mpeg", "mpeg1video", "mp2"}},
         {"mpeg2", {".mpeg", "vob", "mpeg2video", "mp2"}},
         {"ts", {".ts", "mpegts", "mpeg2video", "mp2"}},

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "engine/EngineError.h"
 #include "engine/ffmpeg/reader/PackedBFrames.h"
@@ -14,6 +16,79 @@ extern "C" {
 namespace trimora {
 
 namespace {
+
+// H.264 pictures in AVI: the container tells only each chunk's decode slot, and where B-frames
+// are reordered the order the pictures are shown in is their own (their picture order counts).
+// FFmpeg's H.264 parser reads each chunk's count; Apply() then gives every chunk the slot it is
+// shown in as its presentation time, as the k-th picture shown takes the k-th slot. The counts
+// start again at each IDR picture; an open group's first picture counts on, so the pictures
+// shown before it (decoded after it) sort before it.
+class PictureOrder {
+public:
+    explicit PictureOrder(const AVCodecParameters* parameters) {
+        parser_ = av_parser_init(AV_CODEC_ID_H264);
+        context_.reset(avcodec_alloc_context3(nullptr));
+        if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), parameters) < 0) {
+            Close();
+            return;
+        }
+        parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+    }
+    ~PictureOrder() { Close(); }
+    PictureOrder(const PictureOrder&) = delete;
+    PictureOrder& operator=(const PictureOrder&) = delete;
+
+    void Read(const AVPacket& p) {
+        if (!parser_) return;
+        constexpr int kUnread = std::numeric_limits<int>::min();
+        parser_->output_picture_number = kUnread;
+        uint8_t* out = nullptr;
+        int outSize = 0;
+        av_parser_parse2(parser_, context_.get(), &out, &outSize, p.data, p.size, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
+                         p.pos);
+        if (parser_->output_picture_number == kUnread) {
+            Close();  // a chunk without a picture the parser can read: the order stays untold
+            return;
+        }
+        counts_.push_back(parser_->output_picture_number);
+        keys_.push_back(parser_->key_frame == 1);
+    }
+
+    // Sets the presentation times of `video` (one entry per chunk read); leaves them unknown
+    // where the counts do not give one order.
+    void Apply(std::vector<PacketEntry>& video) const {
+        if (!parser_ || counts_.size() != video.size()) return;
+        std::vector<int64_t> pts(video.size());
+        size_t start = 0;
+        int highest = 0;
+        for (size_t i = 0; i <= video.size(); ++i) {
+            // A keyframe that counts from below the group's highest count starts over.
+            if (i > start && (i == video.size() || ((video[i].key || keys_[i]) && counts_[i] <= highest))) {
+                std::vector<size_t> shown(i - start);
+                for (size_t k = 0; k < shown.size(); ++k) shown[k] = start + k;
+                std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) { return counts_[a] < counts_[b]; });
+                for (size_t k = 0; k < shown.size(); ++k) {
+                    if (k > 0 && counts_[shown[k]] == counts_[shown[k - 1]]) return;  // two pictures in one place
+                    if (video[start + k].dts == PacketEntry::kNoTime) return;
+                    pts[shown[k]] = video[start + k].dts;
+                }
+                start = i;
+            }
+            if (i < video.size()) highest = i == start ? counts_[i] : std::max(highest, counts_[i]);
+        }
+        for (size_t i = 0; i < video.size(); ++i) video[i].pts = pts[i];
+    }
+
+private:
+    void Close() {
+        if (parser_) av_parser_close(parser_);
+        parser_ = nullptr;
+    }
+    AVCodecParserContext* parser_ = nullptr;
+    ff::CodecContextPtr context_;
+    std::vector<int> counts_;
+    std::vector<bool> keys_;
+};
 
 // Tells progress how far the demuxer has read; stops the open when it answers false.
 void Report(const OpenProgress& progress, AVFormatContext* input) {
@@ -117,6 +192,12 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     const bool mayBePacked = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4 &&
                              std::strcmp(input->iformat->name, "avi") == 0;
     std::vector<ChunkVops> vops;
+    // H.264 with reordered pictures in AVI: the order they are shown in is read from them.
+    const AVStream* video = videoIndex >= 0 ? input->streams[videoIndex] : nullptr;
+    std::optional<PictureOrder> order;
+    if (video && video->codecpar->codec_id == AV_CODEC_ID_H264 && video->codecpar->video_delay > 0 &&
+        std::strcmp(input->iformat->name, "avi") == 0)
+        order.emplace(video->codecpar);
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
@@ -131,6 +212,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             result.video.push_back(e);
             result.videoBytes += p->size;
             if (mayBePacked) vops.push_back(ReadChunkVops(p->data, p->size));
+            if (order) order->Read(*p);
             if (tapping) tapping = tap(*p, static_cast<int64_t>(result.video.size()) - 1);
         } else if (p->stream_index == audioIndex && p->size > 0) {
             TakeSoundPacket(*p, result, sample);
@@ -145,6 +227,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     ThrowOnReadError(input);
     if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
     if (mayBePacked) result.unpackedBFrames = UnpackBFrames(result.video, vops);
+    if (order) order->Apply(result.video);
     Report(progress, input);
     return result;
 }
