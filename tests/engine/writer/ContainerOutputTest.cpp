@@ -1,6 +1,8 @@
 // MPEG-1 and MPEG-2 program streams and Windows Media files, checked by decoding them.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "WriterTestSupport.h"
 
 namespace trimora::test {
@@ -94,6 +96,43 @@ TEST(WindowsMediaOutput, TheLowestProfileShrinksThePictureAndStillHoldsEveryFram
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.decodeErrors, 0);
     EXPECT_EQ(DecodeStamps(path), Range(1, 25));
+}
+
+// Pictures whose pixels are not square (16:9 stored in 176x144, or in 320x240 that the lowest
+// Windows Media profile shrinks to 160x120) are shown 16:9 from every container.
+TEST(OutputAspect, WidePixelsKeepTheShapeThePicturesAreSeenIn) {
+    struct Case {
+        const char* extension;
+        int kind;
+        int width, height, aspectNum, aspectDen;
+        std::function<void(FfmpegWriter&)> choose;
+    };
+    const Case cases[] = {
+        {".avi", kContainerAvi, 176, 144, 16, 11, [](FfmpegWriter&) {}},
+        {".mpeg", kContainerMpeg, 176, 144, 16, 11,
+         [](FfmpegWriter& w) { w.SetMpegVideoParameters(2, 1950, 176, 144, 25.0); }},
+        {".wmv", kContainerWindowsMedia, 320, 240, 4, 3, [](FfmpegWriter& w) { w.SelectWmvProfile(1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extension);
+        FfmpegWriter writer;
+        Feed feed;
+        feed.width = c.width;
+        feed.height = c.height;
+        feed.frames = 10;
+        feed.aspectNum = c.aspectNum;
+        feed.aspectDen = c.aspectDen;
+        DescribeInput(writer, feed);
+        c.choose(writer);
+        const std::string path = TempPath(c.extension);
+        WriteFeed(writer, feed, path, c.kind);
+        std::string shape;
+        RunCommand("ffprobe -v error -select_streams v -show_entries stream=display_aspect_ratio -of csv=p=0 " +
+                       ShellQuote(path),
+                   &shape);
+        EXPECT_EQ(shape.substr(0, 4), "16:9");
+        EXPECT_EQ(DecodeStamps(path), Range(1, 10));
+    }
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ struct Feed {
     int sampleRate = 48000;
     int channels = 2;
     int pixelFormat = -1;      // AVPixelFormat of the frames; -1 yuv420p
+    int aspectNum = 0;         // the pixels' aspect; 0: not said (square)
+    int aspectDen = 1;
     int blockSize = 2304;
 };
 
@@ -42,8 +44,13 @@ inline void AppendFeed(FfmpegWriter& writer, const Feed& feed) {
         const double videoMs = (next - 1) * 1000.0 / feed.frameRate;
         const double audioMs = sample * 1000.0 / feed.sampleRate;
         if (next <= last && (!feed.audio || sample >= endSample || videoMs <= audioMs)) {
-            writer.AppendVideoFrame(
-                MakeStampedFrame(feed.width, feed.height, next, FrameTimeMs(feed, next), feed.pixelFormat));
+            FrameData frame = MakeStampedFrame(feed.width, feed.height, next, FrameTimeMs(feed, next), feed.pixelFormat);
+            if (feed.aspectNum > 0)
+                frame = WithHeader(frame, [&](FrameHeader& h) {
+                    h.sampleAspectNum = feed.aspectNum;
+                    h.sampleAspectDen = feed.aspectDen;
+                });
+            writer.AppendVideoFrame(frame);
             ++next;
         } else {
             const int count = static_cast<int>(std::min<int64_t>(feed.blockSize, endSample - sample));

@@ -117,7 +117,31 @@ OutputSession::OutputSession(const OutputPlan& plan, const std::string& name, co
             throw EngineError("Cannot create the output file \"" + path_ + "\": " + ff::ErrorText(AVERROR(errno)));
         context->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
-    ff::Check(avformat_write_header(context, nullptr), "Cannot write the start of \"" + path_ + "\"");
+    // With pictures, the file's start is written with the first of them, which tells their shape.
+    if (!video_) WriteHeader(nullptr);
+}
+
+void OutputSession::WriteHeader(const AVFrame* firstPicture) {
+    if (muxer_->headerWritten) return;
+    if (video_ && firstPicture) {
+        // Pictures whose pixels are not square (anamorphic widescreen from DV, HDV or DVD) keep
+        // the shape they are seen in: the file says how wide a pixel is, at the size written.
+        // Without it a 16:9 picture stored in 1440x1080 was shown squeezed to 4:3.
+        const AVRational aspect = firstPicture->sample_aspect_ratio;
+        VideoStage& v = *video_;
+        if (aspect.num > 0 && aspect.den > 0 && firstPicture->width > 0 && firstPicture->height > 0) {
+            AVRational written{1, 1};
+            av_reduce(&written.num, &written.den,
+                      static_cast<int64_t>(aspect.num) * firstPicture->width * v.plan.height,
+                      static_cast<int64_t>(aspect.den) * firstPicture->height * v.plan.width, 255);
+            if (written.num > 0 && written.den > 0) {
+                v.encoder->sample_aspect_ratio = written;
+                v.stream->sample_aspect_ratio = written;
+                v.stream->codecpar->sample_aspect_ratio = written;
+            }
+        }
+    }
+    ff::Check(avformat_write_header(muxer_->context.get(), nullptr), "Cannot write the start of \"" + path_ + "\"");
     muxer_->headerWritten = true;
 }
 
@@ -264,6 +288,7 @@ void OutputSession::Encode(AVCodecContext* encoder, AVStream* stream, const AVFr
 
 void OutputSession::AddVideo(ff::FramePtr picture, PictureSpan span) {
     if (!video_ || finished_ || !picture) return;
+    WriteHeader(picture.get());
     VideoStage& v = *video_;
     if (span.endSeconds <= span.startSeconds) {
         span.startSeconds = static_cast<double>(picture->pts) / 1000.0;
@@ -412,6 +437,8 @@ void OutputSession::Finish() {
             if (!failure) failure = std::current_exception();
         }
     };
+    // A file that got no picture is still a whole file.
+    step([this] { WriteHeader(nullptr); });
     if (video_) {
         step([this] {
             VideoStage& v = *video_;

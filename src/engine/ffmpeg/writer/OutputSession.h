@@ -58,6 +58,8 @@ private:
     struct AudioStage;
     void OpenVideo(const VideoPlan& plan);
     void OpenAudio(const AudioPlan& plan, int inputRate, int inputChannels);
+    // Writes the file's start once: with the first picture's aspect where there are pictures.
+    void WriteHeader(const AVFrame* firstPicture);
     void WritePacket(AVPacket* packet, AVStream* stream, AVRational encoderTimeBase);
     void Encode(AVCodecContext* encoder, AVStream* stream, const AVFrame* frame);
     void EmitPendingFrameBefore(double limitSeconds);
