@@ -353,6 +353,22 @@ INSTANTIATE_TEST_SUITE_P(Muxers, GstContainerTest,
                                          Gst("mov", "h264", "pcm")),
                          [](const testing::TestParamInfo<GstCase>& info) { return GstClipName(info.param.spec); });
 
+// A DVD's programme stream with two sound tracks: the first (the film's, AC-3 at 44.1 kHz here)
+// is the one players play, not the one of the higher bit rate after it (a commentary, MP2).
+TEST(SoundTracks, TheFirstTrackIsTakenAsPlayersTakeIt) {
+    const std::string path = CachedMedia("two sound tracks", ".vob", [](const std::string& out) {
+        RunCommand("ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=176x144:rate=25 -f lavfi "
+                   "-i sine=sample_rate=44100 -f lavfi -i sine=sample_rate=48000 -map 0 -map 1 -map 2 -t 1 "
+                   "-c:v mpeg2video -c:a:0 ac3 -b:a:0 96k -c:a:1 mp2 -b:a:1 384k -f vob " + ShellQuote(out));
+    });
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    ASSERT_TRUE(reader.HasAudio());
+    EXPECT_EQ(reader.SampleRate(), 44100);
+    // A second of it, to within an AC-3 frame.
+    EXPECT_NEAR(static_cast<double>(ReadAllSound(reader, 2304).size() / reader.Channels()), 44100, 1536);
+}
+
 // A clip stored on its side, as a phone stores what it films upright: pictures of 98x62 in MP4
 // whose track header names the turn (clockwise, to be seen as meant) in its matrix.
 std::string TurnedClip(int degrees, const std::string& encoding) {

@@ -95,7 +95,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             return GiveAviIndex(input, heads);
         }) : OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
-        const int audioIndex = av_find_best_stream(first.get(), AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+        const int audioIndex = FindSoundStream(first.get(), videoIndex);
         if (videoIndex < 0 && audioIndex < 0)
             throw EngineError("The file " + Quoted(path) + " contains neither video nor sound.");
         // The container's own tables where they tell every packet; else every packet is read, by

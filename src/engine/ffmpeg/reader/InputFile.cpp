@@ -1,5 +1,6 @@
 #include "engine/ffmpeg/reader/InputFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -135,6 +136,29 @@ int FindVideoStream(AVFormatContext* input) {
         }
     }
     return best;
+}
+
+int FindSoundStream(AVFormatContext* input, int videoIndex) {
+    std::vector<int> sounds, usable;
+    const auto consider = [&](unsigned i) {
+        const AVCodecParameters* p = input->streams[i]->codecpar;
+        if (p->codec_type != AVMEDIA_TYPE_AUDIO) return;
+        sounds.push_back(static_cast<int>(i));
+        if (p->sample_rate > 0 && p->ch_layout.nb_channels > 0 && avcodec_find_decoder(p->codec_id))
+            usable.push_back(static_cast<int>(i));
+    };
+    // A transport stream may carry several programmes: the sound goes with the pictures.
+    if (const AVProgram* program = videoIndex >= 0 ? av_find_program_from_stream(input, nullptr, videoIndex) : nullptr)
+        for (unsigned k = 0; k < program->nb_stream_indexes; ++k) consider(program->stream_index[k]);
+    if (sounds.empty())
+        for (unsigned i = 0; i < input->nb_streams; ++i) consider(i);
+    // Sound that cannot be read is taken only where there is no other: the open then says why.
+    std::vector<int>& from = usable.empty() ? sounds : usable;
+    if (from.empty()) return -1;
+    std::sort(from.begin(), from.end());
+    for (int i : from)
+        if (input->streams[i]->disposition & AV_DISPOSITION_DEFAULT) return i;
+    return from.front();
 }
 
 int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int index) {

@@ -23,6 +23,10 @@ std::string Quoted(const std::string& path);
 ff::InputContextPtr OpenInput(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex = {});
 // The video stream with the largest pictures (cover pictures aside), -1 for none.
 int FindVideoStream(AVFormatContext* input);
+// The sound a player plays with the video `videoIndex` (-1: none): the first sound stream marked
+// as the default, else the first one, of those in the video's program where the file has
+// programs; streams without a decoder or a format are passed over. -1 for none.
+int FindSoundStream(AVFormatContext* input, int videoIndex);
 // The stream of `type` and container id `id` (index `index` in the first demuxer) in a second
 // demuxer opened on the same file, -1 when it is missing.
 int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int index);
