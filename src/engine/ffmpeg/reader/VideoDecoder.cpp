@@ -282,11 +282,15 @@ AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
             frameNumber = number;
             return frame_.get();
         }
-        if (drainingForNewSize_ && (received == AVERROR_EOF || received == AVERROR(EAGAIN))) {
+        if (drainingForNewSize_) {
+            // A picture of the old size that cannot be decoded is passed over as any other.
+            if (received == AVERROR(ENOMEM)) ff::Check(received, "The video cannot be decoded");
+            if (received != AVERROR_EOF && received != AVERROR(EAGAIN) && ++failures < kFailuresInARow) continue;
             // All of the old size is out: the decoder starts again with the waiting packet.
             avcodec_flush_buffers(codec_.get());
             drainingForNewSize_ = false;
             flushed_ = false;
+            failures = 0;
             continue;
         }
         if (received == AVERROR_EOF || flushed_) {

@@ -437,9 +437,10 @@ void OutputSession::Finish() {
             if (!failure) failure = std::current_exception();
         }
     };
-    // A file that got no picture is still a whole file.
+    // A file that got no picture is still a whole file. Where even its start cannot be written,
+    // nothing can be put after it: the file is only closed.
     step([this] { WriteHeader(nullptr); });
-    if (video_) {
+    if (video_ && muxer_->headerWritten) {
         step([this] {
             VideoStage& v = *video_;
             if (v.hasPending && v.firstStart) EmitPendingFrameBefore(v.lastEnd - *v.firstStart);
@@ -447,7 +448,7 @@ void OutputSession::Finish() {
         });
         step([this] { Encode(video_->encoder.get(), video_->stream, nullptr); });
     }
-    if (audio_) {
+    if (audio_ && muxer_->headerWritten) {
         step([this] {
             AudioStage& a = *audio_;
             const bool pictures = video_ && video_->firstStart;
