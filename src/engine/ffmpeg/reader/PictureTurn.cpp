@@ -115,13 +115,11 @@ void TurnBytesQuarter(const uint8_t* src, int srcStride, int w, int h, uint8_t* 
 void TurnPlaneOf(size_t bytes, const uint8_t* src, int srcStride, int w, int h, uint8_t* dst, int dstStride,
                  int degrees) {
     switch (bytes) {
-#if defined(__SSE2__)
     case 1:
+#if defined(__SSE2__)
         if (degrees != 180) return TurnBytesQuarter(src, srcStride, w, h, dst, dstStride, degrees);
-        return TurnPlane<1>(src, srcStride, w, h, dst, dstStride, degrees);
-#else
-    case 1: return TurnPlane<1>(src, srcStride, w, h, dst, dstStride, degrees);
 #endif
+        return TurnPlane<1>(src, srcStride, w, h, dst, dstStride, degrees);
     case 2: return TurnPlane<2>(src, srcStride, w, h, dst, dstStride, degrees);
     case 3: return TurnPlane<3>(src, srcStride, w, h, dst, dstStride, degrees);
     case 4: return TurnPlane<4>(src, srcStride, w, h, dst, dstStride, degrees);
