@@ -359,6 +359,20 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         const std::vector<PacketPlace> packets = VideoPackets(clip);
         if (packets.size() < 20 || packets[17].key) throw std::runtime_error("unexpected groups in " + clip);
         WriteBytes(path, ReadBytes(clip).substr(static_cast<size_t>(packets[17].pos)));
+    } else if (kind == "remuxed-mpg") {
+        // The elementary streams of a clip with B-pictures, put together again as the ffmpeg
+        // command does it: the muxer gets no presentation time for any reference picture. The
+        // demuxer starts the pictures' decode times at 0, so the first picture is shown a frame
+        // (1920 samples) later. The sound is moved to run with the pictures as in the clip: by
+        // that frame, less the 481 samples MP2 sound starts before its time, which the clip's
+        // times allowed for and a bare MP2 file cannot.
+        spec.format = "mpeg2";
+        const std::string clip = MakeClip(spec);
+        const std::string video = path + ".m2v", sound = path + ".mp2";
+        RunCommand("ffmpeg -v error -nostdin -y -i " + ShellQuote(clip) + " -map 0:v -c copy -f mpeg2video " +
+                   ShellQuote(video) + " -map 0:a -c copy -f mp2 " + ShellQuote(sound));
+        RunCommand("ffmpeg -v error -nostdin -y -f mpegvideo -i " + ShellQuote(video) + " -itsoffset 0.029979167 -i " +
+                   ShellQuote(sound) + " -c copy -f vob " + ShellQuote(path));
     } else if (kind == "avi-cut-end") {
         // Cut at 60 %, in the middle of the picture stored there (a recorder stops mid-write).
         const std::string clip = MakeClip(spec);
@@ -405,7 +419,7 @@ std::string MakeRecording(const std::string& kind) {
     if (auto it = made.find(kind); it != made.end()) return it->second;
     const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind.rfind("ts-cut-start", 0) == 0
                                       ? ".ts"
-                                  : kind == "joined-mpg"                        ? ".mpg"
+                                  : kind == "joined-mpg" || kind == "remuxed-mpg" ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"
                                                                                 : ".avi";
     const std::string path = (fs::path(TempDir()) / ("recording-" + kind + extension)).string();

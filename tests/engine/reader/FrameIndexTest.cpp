@@ -32,7 +32,7 @@ TEST(FrameIndex, DecodeSlotsOnlyWithBPicturesAsAviStoresThem) {
     index.Build({Packet(kNone, 0, true, 100), Packet(kNone, 1), Packet(2, 2), Packet(3, 3), Packet(kNone, 4),
                  Packet(5, 5), Packet(6, 6), Packet(kNone, 7, true, 900), Packet(kNone, 8), Packet(9, 9),
                  Packet(10, 10)},
-                1, 25, 25, 1);
+                1, 25, 25, 1, true);
     ASSERT_EQ(index.FrameCount(), 11);
     EXPECT_EQ(Shows(index), (std::vector<int32_t>{1, 4, 2, 3, 7, 5, 6, 8, 11, 9, 10}));
     // The first frame starts at the start, frames follow every 40 ms.
@@ -46,6 +46,24 @@ TEST(FrameIndex, DecodeSlotsOnlyWithBPicturesAsAviStoresThem) {
     EXPECT_EQ(index.Recognise(100, kNone, kNone, true), 0);
     // Without a position, by decode time.
     EXPECT_EQ(index.Recognise(-1, 7, kNone, true), 7);
+}
+
+TEST(FrameIndex, BPictureTimesAreTheirOwnWhereNoReferencePictureHasOne) {
+    // A program stream muxed from an elementary stream of film with 3:2 pulldown: pictures last
+    // three and two fields (one tick each), only the B-pictures carry a time. Decode order
+    // I0 P3 B1 B2 P6 B4 B5; shown at fields 0, 3, 5, 8, 10, 13.
+    const std::vector<PacketEntry> packets{Packet(kNone, -2, true), Packet(kNone, 0), Packet(3, 3),  Packet(5, 5),
+                                           Packet(kNone, 8),        Packet(10, 10),  Packet(13, 13)};
+    FrameIndex index;
+    index.Build(packets, 1, 60, 24, 1);
+    EXPECT_EQ(Shows(index), (std::vector<int32_t>{1, 4, 2, 3, 7, 5, 6}));
+    const std::vector<int32_t> shownAt{0, 50, 83, 133, 167, 217};
+    for (int f = 1; f <= 6; ++f) EXPECT_EQ(index.StartMs(f), shownAt[static_cast<size_t>(f - 1)]) << f;
+    EXPECT_EQ(index.ZeroTime(), 0);
+    // Stored in an AVI, the same times are slots the B-pictures were given: frames take them in turn.
+    index.Build(packets, 1, 60, 24, 1, true);
+    const std::vector<int32_t> slots{0, 33, 83, 117, 167, 200};
+    for (int f = 1; f <= 6; ++f) EXPECT_EQ(index.StartMs(f), slots[static_cast<size_t>(f - 1)]) << f;
 }
 
 TEST(FrameIndex, ProgramStreamGapsAndAnOpenGroup) {

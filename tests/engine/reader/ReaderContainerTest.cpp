@@ -259,7 +259,7 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
-                         testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "ts-cut-start",
+                         testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
                                          "ts-cut-start-high-rate", "avi-cut-end", "damaged"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;

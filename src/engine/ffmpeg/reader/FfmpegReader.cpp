@@ -133,11 +133,13 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             // A file whose end is missing (an interrupted recording) is read as far as it goes:
             // the frames are the ones it holds, whatever its header promised.
             const AVRational stated = StatedFrameRate(videoStream);
-            index_.Build(scan.video, videoStream->time_base.num, videoStream->time_base.den, stated.num, stated.den);
+            const bool decodeSlots = std::strcmp(input->iformat->name, "avi") == 0;
+            index_.Build(scan.video, videoStream->time_base.num, videoStream->time_base.den, stated.num, stated.den,
+                         decodeSlots);
             const AVRational rate = ChooseFrameRate(videoStream, index_);
             if (av_cmp_q(rate, stated) != 0)
                 index_.Build(std::move(scan.video), videoStream->time_base.num, videoStream->time_base.den, rate.num,
-                             rate.den);
+                             rate.den, decodeSlots);
             index_.SetUnpackedBFrames(scan.unpackedBFrames);
             if (index_.FrameCount() == 0) throw EngineError("The video of " + Quoted(path) + " contains no pictures.");
             // The demuxer goes to the video; the streams stay readable through it.

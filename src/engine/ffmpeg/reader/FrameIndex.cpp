@@ -45,9 +45,10 @@ int32_t ClampedMs(double seconds) {
 void FrameIndex::Clear() { *this = FrameIndex(); }
 
 void FrameIndex::Build(std::vector<PacketEntry> packets, int timeBaseNum, int timeBaseDen, int frameRateNum,
-                       int frameRateDen) {
+                       int frameRateDen, bool decodeSlots) {
     Clear();
     packets_ = std::move(packets);
+    decodeSlots_ = decodeSlots;
     timeBaseNum_ = timeBaseNum;
     timeBaseDen_ = timeBaseDen;
     frameRateNum_ = frameRateNum;
@@ -125,10 +126,11 @@ void FrameIndex::InferMissingTimes(const std::vector<PacketEntry>& timed, std::v
                                    std::vector<int64_t>& times) const {
     const size_t n = timed.size();
     order.assign(n, kNoTime);
-    bool missingPts = false, missingDts = false, reordered = false;
+    bool missingPts = false, missingDts = false, anyPts = false, reordered = false;
     for (const PacketEntry& e : timed) {
         missingPts |= e.pts == kNoTime;
         missingDts |= e.dts == kNoTime;
+        anyPts |= e.pts != kNoTime;
         reordered |= e.pts != kNoTime && e.dts != kNoTime && e.pts != e.dts;
     }
     const int64_t periodTicks = PeriodTicks();
@@ -149,15 +151,18 @@ void FrameIndex::InferMissingTimes(const std::vector<PacketEntry>& timed, std::v
     }
     // MPEG-style reordering: a picture without a presentation time is a reference picture, shown
     // when the next reference picture is decoded; pictures shown at once (B-pictures) carry
-    // pts == dts. Walk backwards remembering the decode time of the next reference picture.
+    // pts == dts. Walk backwards remembering the decode time of the next reference picture. A
+    // program stream muxed from an elementary stream may give no reference picture a time at
+    // all: its B-pictures' times are still their own, and where the pictures last two or three
+    // fields (film on NTSC DVDs) only these keys give each picture its own span.
     int64_t nextReferenceDts = timed.back().dts + std::clamp(timed.back().duration, periodTicks, 10 * periodTicks);
     for (size_t i = n; i-- > 0;) {
         const PacketEntry& e = timed[i];
         order[i] = e.pts != kNoTime ? e.pts : nextReferenceDts;
         if (e.pts == kNoTime || e.pts != e.dts) nextReferenceDts = e.dts;
     }
-    if (!reordered) {
-        // The container stores decode slots only (AVI): the k-th frame shown takes the k-th slot,
+    if (!anyPts || (decodeSlots_ && !reordered)) {
+        // The decode slots are all there is to go by: the k-th frame shown takes the k-th slot,
         // so the first frame starts where the stream starts.
         std::vector<int64_t> slots;
         for (const PacketEntry& e : timed)
@@ -235,7 +240,7 @@ bool FrameIndex::HideBefore(int64_t decodeIndex) {
     if (changed) {
         // The same packets: unpacked as they were.
         const bool unpacked = unpackedBFrames_;
-        Build(std::move(packets), timeBaseNum_, timeBaseDen_, frameRateNum_, frameRateDen_);
+        Build(std::move(packets), timeBaseNum_, timeBaseDen_, frameRateNum_, frameRateDen_, decodeSlots_);
         unpackedBFrames_ = unpacked;
     }
     return changed;

@@ -41,9 +41,11 @@ struct TimeSegment {
 class FrameIndex {
 public:
     // `timeBase` and `frameRate` as num/den pairs; frameRate is the nominal rate used for the
-    // duration of the last frame and wherever times are missing altogether.
+    // duration of the last frame and wherever times are missing altogether. `decodeSlots`: the
+    // container tells only each packet's decode slot (AVI); any presentation time a packet
+    // carries was guessed from it.
     void Build(std::vector<PacketEntry> packets, int timeBaseNum, int timeBaseDen, int frameRateNum,
-               int frameRateDen);
+               int frameRateDen, bool decodeSlots = false);
     // Pictures shown before the one of packet `decodeIndex` are not counted: the decoder cannot
     // show them (a stream that starts in the middle of a group, whose first picture out is
     // that one). Returns whether anything changed.
@@ -104,6 +106,7 @@ private:
     const TimeSegment& SegmentAt(int64_t timeLine) const;
 
     int timeBaseNum_ = 1, timeBaseDen_ = 25, frameRateNum_ = 25, frameRateDen_ = 1;
+    bool decodeSlots_ = false;
     std::vector<TimeSegment> segments_;
 
     std::vector<PacketEntry> packets_;
