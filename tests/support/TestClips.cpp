@@ -59,6 +59,8 @@ const FormatDefaults& DefaultsFor(const std::string& format) {
         {"mov", {".mov", "mov", "libx264", "aac"}},
         {"mp4", {".mp4", "mp4", "libx264", "aac"}},
         {"mkv", {".mkv", "matroska", "libx264", "libvorbis"}},
+        {"h264", {".h264", "h264", "libx264", ""}},
+        {"hevc", {".hevc", "hevc", "libx265", ""}},
     };
     auto it = table.find(format);
     if (it == table.end()) throw std::invalid_argument("unknown clip format " + format);
@@ -152,13 +154,16 @@ void GenerateClip(const ClipSpec& spec, const std::string& path) {
     cmd << "-c:v " << vcodec << " -g " << spec.gop << ' ';
     if (vcodec == "libx264")
         cmd << "-pix_fmt yuv420p -preset ultrafast -crf 18 -sc_threshold 0 -keyint_min " << spec.gop << ' ';
+    else if (vcodec == "libx265")
+        cmd << "-pix_fmt yuv420p -preset ultrafast -crf 18 -x265-params log-level=error:scenecut=0 ";
     else if (vcodec == "mpeg1video" || vcodec == "mpeg2video")
         // A fixed quantiser with B-frames leaves broken macroblocks in this MPEG encoder; a
         // generous bit rate does not.
         cmd << "-b:v 3000k ";
     else if (vcodec != "rawvideo" && vcodec != "mjpeg" && vcodec != "huffyuv" && vcodec != "ffv1")
         cmd << "-q:v 2 ";
-    if (vcodec == "libx264" || vcodec == "mpeg4" || vcodec == "mpeg1video" || vcodec == "mpeg2video")
+    if (vcodec == "libx264" || vcodec == "libx265" || vcodec == "mpeg4" || vcodec == "mpeg1video" ||
+        vcodec == "mpeg2video")
         cmd << "-bf " << (spec.bFrames ? 2 : 0) << ' ';
     if (spec.audio) {
         cmd << "-c:a " << acodec << ' ';

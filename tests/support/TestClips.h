@@ -16,7 +16,9 @@ namespace trimora::test {
 struct ClipSpec {
     // "avi" (MPEG-4 Part 2 + PCM), "avi-h264" (H.264 with B-frames + PCM), "mpeg1" (MPEG-1
     // system stream, .mpg), "mpeg2" (MPEG-2 program stream, .mpeg), "ts" (MPEG-2 transport
-    // stream), "asf" (WMV2 + WMA2, .wmv), "mov" and "mp4" (H.264 + AAC), "mkv" (H.264 + Vorbis).
+    // stream), "asf" (WMV2 + WMA2, .wmv), "mov" and "mp4" (H.264 + AAC), "mkv" (H.264 + Vorbis),
+    // "h264" and "hevc" (the bare video stream as the encoder gives it: no container, no times,
+    // no sound; set `audio` to false).
     std::string format = "avi";
     std::string videoCodec;   // FFmpeg encoder name; empty: the format's default above
     std::string audioCodec;   // FFmpeg encoder name; empty: the format's default above

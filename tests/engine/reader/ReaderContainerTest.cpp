@@ -258,6 +258,37 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
     }
 }
 
+// Video as the encoder gives it, in no container (a camera's or a recorder's .h264 file): no
+// times at all, B-pictures shown in another order than they are stored.
+class BareStreamTest : public testing::TestWithParam<const char*> {};
+
+TEST_P(BareStreamTest, FramesAreShownInTheirOwnOrderAndSeeksFindThem) {
+    ClipSpec spec;
+    spec.format = GetParam();
+    spec.frames = 50;
+    spec.audio = false;
+    const std::string path = MakeClip(spec);
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    EXPECT_FALSE(reader.HasAudio());
+    EXPECT_EQ(reader.NumberOfFrames(), 50);
+    EXPECT_DOUBLE_EQ(reader.FrameRate(), 25.0);
+    EXPECT_EQ(reader.VideoDuration(), 2000);
+    std::vector<int> expected(50);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(ReadAllFrames(reader).stamps, expected);
+    FrameData frame;
+    for (int target : {26, 3, 50, 13, 1, 38}) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), target);
+        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc"));
+
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
                          testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
                                          "ts-cut-start-high-rate", "avi-cut-end", "damaged"),

@@ -17,16 +17,17 @@ namespace trimora {
 
 namespace {
 
-// H.264 pictures in AVI: the container tells only each chunk's decode slot, and where B-frames
-// are reordered the order the pictures are shown in is their own (their picture order counts).
-// FFmpeg's H.264 parser reads each chunk's count; Apply() then gives every chunk the slot it is
-// shown in as its presentation time, as the k-th picture shown takes the k-th slot. The counts
-// start again at each IDR picture; an open group's first picture counts on, so the pictures
-// shown before it (decoded after it) sort before it.
+// H.264 and HEVC pictures in AVI, or in a file of their own as they leave the encoder: the
+// container tells only each chunk's decode slot (or nothing), and where B-frames are reordered
+// the order the pictures are shown in is their own (their picture order counts). FFmpeg's
+// parser reads each chunk's count; Apply() then gives every chunk the slot it is shown in as its
+// presentation time, as the k-th picture shown takes the k-th slot. The counts start again at
+// each IDR picture; an open group's first picture counts on, so the pictures shown before it
+// (decoded after it) sort before it.
 class PictureOrder {
 public:
     explicit PictureOrder(const AVCodecParameters* parameters) {
-        parser_ = av_parser_init(AV_CODEC_ID_H264);
+        parser_ = av_parser_init(parameters->codec_id);
         context_.reset(avcodec_alloc_context3(nullptr));
         if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), parameters) < 0) {
             Close();
@@ -164,6 +165,17 @@ void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex
     }
 }
 
+// A stream without a container tells no times at all: each packet takes the next slot of the
+// stream's frame rate as its decode time, as in an AVI.
+void TakeDecodeSlots(std::vector<PacketEntry>& video, const AVStream* stream) {
+    if (!stream) return;
+    for (const PacketEntry& e : video)
+        if (e.dts != PacketEntry::kNoTime || e.pts != PacketEntry::kNoTime) return;
+    const AVRational rate = StatedFrameRate(stream);
+    const int64_t period = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), stream->time_base));
+    for (size_t i = 0; i < video.size(); ++i) video[i].dts = static_cast<int64_t>(i) * period;
+}
+
 }  // namespace
 
 ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const OpenProgress& progress,
@@ -192,11 +204,13 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     const bool mayBePacked = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4 &&
                              std::strcmp(input->iformat->name, "avi") == 0;
     std::vector<ChunkVops> vops;
-    // H.264 with reordered pictures in AVI: the order they are shown in is read from them.
+    // H.264 or HEVC with reordered pictures in AVI, or with no container at all: the order they
+    // are shown in is read from them.
     const AVStream* video = videoIndex >= 0 ? input->streams[videoIndex] : nullptr;
+    const bool bare = av_match_list(input->iformat->name, "h264,hevc", ',') != 0;
     std::optional<PictureOrder> order;
-    if (video && video->codecpar->codec_id == AV_CODEC_ID_H264 && video->codecpar->video_delay > 0 &&
-        std::strcmp(input->iformat->name, "avi") == 0)
+    if (video && (video->codecpar->codec_id == AV_CODEC_ID_H264 || video->codecpar->codec_id == AV_CODEC_ID_HEVC) &&
+        video->codecpar->video_delay > 0 && (bare || std::strcmp(input->iformat->name, "avi") == 0))
         order.emplace(video->codecpar);
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
@@ -227,6 +241,7 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     ThrowOnReadError(input);
     if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
     if (mayBePacked) result.unpackedBFrames = UnpackBFrames(result.video, vops);
+    if (bare) TakeDecodeSlots(result.video, video);
     if (order) order->Apply(result.video);
     Report(progress, input);
     return result;

@@ -36,10 +36,11 @@ int ThreadsForCores(int cores) { return std::clamp(cores + 2, 1, 16); }
 // A decoder that reports this many failures in a row without taking a packet is given the next.
 constexpr int kFailuresInARow = 64;
 
-// Demuxers that find positions by reading timestamps from the stream itself: there the byte
-// position of a keyframe is the exact and cheap way back to it.
+// Demuxers that find positions by reading timestamps from the stream itself, or that have no
+// timestamps to find them by (bare video streams): there the byte position of a keyframe is the
+// exact and cheap way back to it.
 bool SeeksByByte(const AVInputFormat* format) {
-    for (const char* name : {"mpeg", "mpegts", "mpegtsraw", "mpegvideo"})
+    for (const char* name : {"mpeg", "mpegts", "mpegtsraw", "mpegvideo", "h264", "hevc"})
         if (std::strcmp(format->name, name) == 0) return true;
     return false;
 }
