@@ -25,6 +25,7 @@ void Generate(const GstClipSpec& spec, const std::string& path) {
     const std::map<std::string, std::string> videoEncoders = {
         {"mjpeg", "jpegenc quality=90"},
         {"h264", "x264enc key-int-max=" + gop + " speed-preset=ultrafast bframes=0 ! h264parse"},
+        {"h264b", "x264enc key-int-max=" + gop + " speed-preset=ultrafast bframes=2 b-adapt=false ! h264parse"},
         {"mpeg4", "avenc_mpeg4 gop-size=" + gop + " pass=quant quantizer=3"},
         {"wmv2", "avenc_wmv2 gop-size=" + gop + " bitrate=2000000"},
     };

@@ -8,7 +8,7 @@ namespace trimora::test {
 
 struct GstClipSpec {
     std::string container = "avi";  // "avi" (avimux), "mpeg" (mpegpsmux), "ts" (mpegtsmux), "asf" (asfmux), "mov" (qtmux)
-    std::string video = "mjpeg";    // "mjpeg", "h264", "mpeg4" (Part 2), "wmv2"
+    std::string video = "mjpeg";    // "mjpeg", "h264", "h264b" (with B-frames), "mpeg4" (Part 2), "wmv2"
     std::string audio = "pcm";      // "pcm" (16-bit), "mp3", "mp2", "wma" (WMA 2)
     int width = 176;
     int height = 144;

@@ -198,7 +198,14 @@ std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
         if (stamp != kNoTime && latest != kNoTime) {
             const int64_t t = stamp + current.offset;
             const int64_t slack = byDts ? period / 2 : std::max(second, 16 * period);
-            if ((previous != kNoTime && t < previous - slack) || t > latest + longestGap) {
+            bool back = previous != kNoTime && t < previous - slack;
+            // A decode time behind the one before while the presentation time stays within the
+            // reordering of the pictures before is the muxer's mistake, not a new clock
+            // (GStreamer's program streams start so).
+            if (back && byDts && e.pts != kNoTime && latestPts != kNoTime &&
+                e.pts + current.offset >= latestPts - 16 * period)
+                back = false;
+            if (back || t > latest + longestGap) {
                 segments_.push_back(current);
                 current = TimeSegment{};
                 current.firstPacket = static_cast<int64_t>(i);
