@@ -378,6 +378,16 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
                    ShellQuote(video) + " -map 0:a -c copy -f mp2 " + ShellQuote(sound));
         RunCommand("ffmpeg -v error -nostdin -y -f mpegvideo -i " + ShellQuote(video) + " -itsoffset 0.029979167 -i " +
                    ShellQuote(sound) + " -c copy -f vob " + ShellQuote(path));
+    } else if (kind == "untimed-mpg") {
+        // A clip's MPEG-2 pictures put into a program stream by GStreamer straight from the
+        // elementary stream: no packet carries a time.
+        spec.format = "mpeg2";
+        spec.audio = false;
+        const std::string video = path + ".m2v";
+        RunCommand("ffmpeg -v error -nostdin -y -i " + ShellQuote(MakeClip(spec)) + " -c copy -f mpeg2video " +
+                   ShellQuote(video));
+        RunCommand("gst-launch-1.0 -q filesrc location=" + ShellQuote(video) +
+                   " ! mpegvideoparse ! mpegpsmux ! filesink location=" + ShellQuote(path));
     } else if (kind == "avi-cut-end") {
         // Cut at 60 %, in the middle of the picture stored there (a recorder stops mid-write).
         const std::string clip = MakeClip(spec);
@@ -424,7 +434,7 @@ std::string MakeRecording(const std::string& kind) {
     if (auto it = made.find(kind); it != made.end()) return it->second;
     const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind.rfind("ts-cut-start", 0) == 0
                                       ? ".ts"
-                                  : kind == "joined-mpg" || kind == "remuxed-mpg" ? ".mpg"
+                                  : kind == "joined-mpg" || kind == "remuxed-mpg" || kind == "untimed-mpg" ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"
                                                                                 : ".avi";
     const std::string path = (fs::path(TempDir()) / ("recording-" + kind + extension)).string();

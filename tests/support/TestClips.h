@@ -60,6 +60,8 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 //       keyframe comes 8 MB after the start;
 //   "remuxed-mpg": a program stream the ffmpeg command muxed from the elementary streams of an
 //       MPEG-2 clip, as after taking a DVD apart: no reference picture carries a time;
+//   "untimed-mpg": the pictures of an MPEG-2 clip (no sound) that GStreamer put into a program
+//       stream straight from the elementary stream: no packet carries a time;
 //   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
 //       picture stored there (no index);
 //   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage.

@@ -17,30 +17,42 @@ namespace trimora {
 
 namespace {
 
-// H.264 and HEVC pictures in AVI, or in a file of their own as they leave the encoder: the
-// container tells only each chunk's decode slot (or nothing), and where B-frames are reordered
-// the order the pictures are shown in is their own (their picture order counts). FFmpeg's
-// parser reads each chunk's count; Apply() then gives every chunk the slot it is shown in as its
-// presentation time, as the k-th picture shown takes the k-th slot. The counts start again at
-// each IDR picture; an open group's first picture counts on, so the pictures shown before it
-// (decoded after it) sort before it.
+// H.264 and HEVC pictures in AVI, or in a file of their own as they leave the encoder, and MPEG
+// pictures in a stream that carries no times: the container tells only each chunk's decode slot
+// (or nothing), and where B-frames are reordered the order the pictures are shown in is their
+// own. FFmpeg's H.264 and HEVC parsers read each chunk's picture order count; an MPEG picture
+// tells its place in its group (the temporal reference), and the groups follow each other.
+// Apply() then gives every chunk the slot it is shown in as its presentation time, as the k-th
+// picture shown takes the k-th slot. The counts start again at each IDR picture; an open group's
+// first picture counts on, so the pictures shown before it (decoded after it) sort before it.
 class PictureOrder {
 public:
     explicit PictureOrder(const AVCodecParameters* parameters) {
-        parser_ = av_parser_init(parameters->codec_id);
+        const AVCodecID codec = parameters->codec_id;
+        if (codec == AV_CODEC_ID_MPEG1VIDEO || codec == AV_CODEC_ID_MPEG2VIDEO) {
+            mpeg_ = true;
+            open_ = true;
+            return;
+        }
+        parser_ = av_parser_init(codec);
         context_.reset(avcodec_alloc_context3(nullptr));
         if (!parser_ || !context_ || avcodec_parameters_to_context(context_.get(), parameters) < 0) {
             Close();
             return;
         }
         parser_->flags |= PARSER_FLAG_COMPLETE_FRAMES;
+        open_ = true;
     }
     ~PictureOrder() { Close(); }
     PictureOrder(const PictureOrder&) = delete;
     PictureOrder& operator=(const PictureOrder&) = delete;
 
     void Read(const AVPacket& p) {
-        if (!parser_) return;
+        if (!open_) return;
+        if (mpeg_) {
+            ReadMpegPicture(p);
+            return;
+        }
         constexpr int kUnread = std::numeric_limits<int>::min();
         parser_->output_picture_number = kUnread;
         uint8_t* out = nullptr;
@@ -58,10 +70,10 @@ public:
     // Sets the presentation times of `video` (one entry per chunk read); leaves them unknown
     // where the counts do not give one order.
     void Apply(std::vector<PacketEntry>& video) const {
-        if (!parser_ || counts_.size() != video.size()) return;
+        if (!open_ || counts_.size() != video.size()) return;
         std::vector<int64_t> pts(video.size());
         size_t start = 0;
-        int highest = 0;
+        int64_t highest = 0;
         for (size_t i = 0; i <= video.size(); ++i) {
             // A keyframe that counts from below the group's highest count starts over.
             if (i > start && (i == video.size() || ((video[i].key || keys_[i]) && counts_[i] <= highest))) {
@@ -81,14 +93,45 @@ public:
     }
 
 private:
+    // The place of the packet's (first) picture: its group's start plus its temporal reference,
+    // which counts on modulo 1024 where no group header starts it again.
+    void ReadMpegPicture(const AVPacket& p) {
+        for (int i = 0; i + 6 <= p.size; ++i) {
+            const uint8_t* b = p.data + i;
+            if (b[0] != 0 || b[1] != 0 || b[2] != 1) continue;
+            if (b[3] == 0xB8) {
+                groupStart_ = highestCount_ + 1;
+                highestInGroup_ = -1;
+            } else if (b[3] == 0x00) {
+                const int reference = b[4] << 2 | b[5] >> 6;
+                if (reference + 512 < highestInGroup_) {
+                    groupStart_ += 1024;
+                    highestInGroup_ -= 1024;
+                }
+                highestInGroup_ = std::max(highestInGroup_, reference);
+                const int64_t count = groupStart_ + reference;
+                highestCount_ = std::max(highestCount_, count);
+                counts_.push_back(count);
+                keys_.push_back(((b[5] >> 3) & 7) == 1);  // an I-picture
+                return;
+            }
+        }
+        open_ = false;  // a packet without a picture: the order stays untold
+    }
     void Close() {
         if (parser_) av_parser_close(parser_);
         parser_ = nullptr;
+        open_ = false;
     }
+    bool open_ = false;
+    bool mpeg_ = false;
     AVCodecParserContext* parser_ = nullptr;
     ff::CodecContextPtr context_;
-    std::vector<int> counts_;
+    std::vector<int64_t> counts_;
     std::vector<bool> keys_;
+    int64_t groupStart_ = 0;
+    int64_t highestCount_ = -1;
+    int highestInGroup_ = -1;
 };
 
 // Tells progress how far the demuxer has read; stops the open when it answers false.
@@ -165,15 +208,17 @@ void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex
     }
 }
 
-// A stream without a container tells no times at all: each packet takes the next slot of the
-// stream's frame rate as its decode time, as in an AVI.
-void TakeDecodeSlots(std::vector<PacketEntry>& video, const AVStream* stream) {
-    if (!stream) return;
+// A stream without a container, or one muxed without times, tells no times at all: each packet
+// takes the next slot of the stream's frame rate as its decode time, as in an AVI. Returns
+// whether it did.
+bool TakeDecodeSlots(std::vector<PacketEntry>& video, const AVStream* stream) {
+    if (!stream || video.empty()) return false;
     for (const PacketEntry& e : video)
-        if (e.dts != PacketEntry::kNoTime || e.pts != PacketEntry::kNoTime) return;
+        if (e.dts != PacketEntry::kNoTime || e.pts != PacketEntry::kNoTime) return false;
     const AVRational rate = StatedFrameRate(stream);
     const int64_t period = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), stream->time_base));
     for (size_t i = 0; i < video.size(); ++i) video[i].dts = static_cast<int64_t>(i) * period;
+    return true;
 }
 
 }  // namespace
@@ -200,18 +245,20 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     if (!packet) throw EngineError("Out of memory while reading the file.");
     AVPacket* p = packet.get();
     bool tapping = static_cast<bool>(tap);
-    // MPEG-4 pictures in AVI chunks may be packed two to a chunk: what each chunk holds is noted.
-    const bool mayBePacked = videoIndex >= 0 && input->streams[videoIndex]->codecpar->codec_id == AV_CODEC_ID_MPEG4 &&
-                             std::strcmp(input->iformat->name, "avi") == 0;
-    std::vector<ChunkVops> vops;
-    // H.264 or HEVC with reordered pictures in AVI, or with no container at all: the order they
-    // are shown in is read from them.
     const AVStream* video = videoIndex >= 0 ? input->streams[videoIndex] : nullptr;
+    const AVCodecID videoCodec = video ? video->codecpar->codec_id : AV_CODEC_ID_NONE;
+    const bool avi = std::strcmp(input->iformat->name, "avi") == 0;
     const bool bare = av_match_list(input->iformat->name, "h264,hevc", ',') != 0;
+    // MPEG-4 pictures in AVI chunks may be packed two to a chunk: what each chunk holds is noted.
+    const bool mayBePacked = videoCodec == AV_CODEC_ID_MPEG4 && avi;
+    std::vector<ChunkVops> vops;
+    // H.264 or HEVC with reordered pictures in AVI, or with no container at all, and MPEG
+    // pictures muxed without times: the order they are shown in is read from them.
     std::optional<PictureOrder> order;
-    if (video && (video->codecpar->codec_id == AV_CODEC_ID_H264 || video->codecpar->codec_id == AV_CODEC_ID_HEVC) &&
-        video->codecpar->video_delay > 0 && (bare || std::strcmp(input->iformat->name, "avi") == 0))
+    if ((videoCodec == AV_CODEC_ID_H264 || videoCodec == AV_CODEC_ID_HEVC) && video->codecpar->video_delay > 0 &&
+        (bare || avi))
         order.emplace(video->codecpar);
+    bool untimedMpeg = false;
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
@@ -226,6 +273,11 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             result.video.push_back(e);
             result.videoBytes += p->size;
             if (mayBePacked) vops.push_back(ReadChunkVops(p->data, p->size));
+            if (result.video.size() == 1 && (videoCodec == AV_CODEC_ID_MPEG1VIDEO || videoCodec == AV_CODEC_ID_MPEG2VIDEO) &&
+                p->pts == AV_NOPTS_VALUE && p->dts == AV_NOPTS_VALUE) {
+                order.emplace(video->codecpar);
+                untimedMpeg = true;
+            }
             if (order) order->Read(*p);
             if (tapping) tapping = tap(*p, static_cast<int64_t>(result.video.size()) - 1);
         } else if (p->stream_index == audioIndex && p->size > 0) {
@@ -241,8 +293,8 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     ThrowOnReadError(input);
     if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
     if (mayBePacked) result.unpackedBFrames = UnpackBFrames(result.video, vops);
-    if (bare) TakeDecodeSlots(result.video, video);
-    if (order) order->Apply(result.video);
+    const bool slotsTaken = (bare || untimedMpeg) && TakeDecodeSlots(result.video, video);
+    if (order && (avi || slotsTaken)) order->Apply(result.video);
     Report(progress, input);
     return result;
 }
