@@ -184,6 +184,34 @@ TEST_P(ReaderContainerTest, SoundAfterASeekStartsAtTheFramesStart) {
     }
 }
 
+// The reader counts exactly the pictures `shown` (their stamps, in the order a straight decode
+// shows them), delivers them numbered 1, 2, ... and finds each frame of `targets` after a seek;
+// `audioAtSeeks`: the sound's position lands on the frame's start too.
+void ExpectPicturesAndSeeks(const std::string& path, const std::vector<int>& shown, const std::vector<int>& targets,
+                            bool audioAtSeeks = false) {
+    const int count = static_cast<int>(shown.size());
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    EXPECT_EQ(reader.NumberOfFrames(), count);
+    EXPECT_EQ(reader.VideoDuration(), count * 40);
+    const Delivered d = ReadAllFrames(reader);
+    EXPECT_EQ(d.stamps, shown);
+    std::vector<int> numbers(shown.size());
+    std::iota(numbers.begin(), numbers.end(), 1);
+    EXPECT_EQ(d.numbers, numbers);
+    FrameData frame;
+    for (int target : targets) {
+        SCOPED_TRACE("frame " + std::to_string(target));
+        reader.SeekToFrame(target);
+        if (audioAtSeeks) {
+            EXPECT_EQ(reader.CurrentAudioPosition(), (target - 1) * 40);
+        }
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), shown[static_cast<size_t>(target - 1)]);
+        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
+    }
+}
+
 // Recordings as they come (see MakeRecording): a clock that restarts, a start in the middle of a
 // group, a missing end, a damaged picture. Frames are the pictures a straight decode shows, in
 // its order, and the sound runs beside them.
@@ -198,25 +226,9 @@ TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) 
     std::iota(shown.begin(), shown.end(), 1);
     if (std::string(GetParam()) != "joined-formats-ts") shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
     ASSERT_GE(shown.size(), 40u);
-    const int count = static_cast<int>(shown.size());
-    FfmpegReader reader;
-    reader.OpenForReading(path);
-    EXPECT_EQ(reader.NumberOfFrames(), count);
-    EXPECT_EQ(reader.VideoDuration(), count * 40);
-    const Delivered d = ReadAllFrames(reader);
-    EXPECT_EQ(d.stamps, shown);
-    std::vector<int> numbers(shown.size());
-    for (int i = 0; i < count; ++i) numbers[static_cast<size_t>(i)] = i + 1;
-    EXPECT_EQ(d.numbers, numbers);
-    FrameData frame;
-    for (int target = 1; target <= count; target += 7) {
-        SCOPED_TRACE("frame " + std::to_string(target));
-        reader.SeekToFrame(target);
-        EXPECT_EQ(reader.CurrentAudioPosition(), (target - 1) * 40);
-        reader.ReadNextVideoFrame(frame);
-        EXPECT_EQ(ReadStamp(frame), shown[static_cast<size_t>(target - 1)]);
-        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
-    }
+    std::vector<int> targets;
+    for (int target = 1; target <= static_cast<int>(shown.size()); target += 7) targets.push_back(target);
+    ExpectPicturesAndSeeks(path, shown, targets, true);
 }
 
 TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
@@ -269,24 +281,13 @@ TEST_P(BareStreamTest, FramesAreShownInTheirOwnOrderAndSeeksFindThem) {
     spec.frames = 50;
     spec.audio = false;
     const std::string path = spec.format == "untimed-mpg" ? MakeRecording(spec.format) : MakeClip(spec);
+    std::vector<int> shown(spec.format == "untimed-mpg" ? 100 : 50);
+    std::iota(shown.begin(), shown.end(), 1);
+    ExpectPicturesAndSeeks(path, shown, {26, 3, static_cast<int>(shown.size()), 13, 1, 38});
     FfmpegReader reader;
     reader.OpenForReading(path);
     EXPECT_FALSE(reader.HasAudio());
-    const int count = reader.NumberOfFrames();
-    EXPECT_EQ(count, spec.format == "untimed-mpg" ? 100 : 50);
     EXPECT_DOUBLE_EQ(reader.FrameRate(), 25.0);
-    EXPECT_EQ(reader.VideoDuration(), count * 40);
-    std::vector<int> expected(static_cast<size_t>(count));
-    std::iota(expected.begin(), expected.end(), 1);
-    EXPECT_EQ(ReadAllFrames(reader).stamps, expected);
-    FrameData frame;
-    for (int target : {26, 3, count, 13, 1, 38}) {
-        SCOPED_TRACE("frame " + std::to_string(target));
-        reader.SeekToFrame(target);
-        reader.ReadNextVideoFrame(frame);
-        EXPECT_EQ(ReadStamp(frame), target);
-        EXPECT_EQ(reader.CurrentVideoPosition(), target * 40);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc", "untimed-mpg"),
@@ -374,19 +375,7 @@ TEST_P(GstContainerTest, EveryPictureOnceInOrderAndSeeksFindThem) {
     const std::string path = MakeGstClip(GetParam().spec);
     const std::vector<int> shown = DecodeStamps(path, false);
     ASSERT_GE(shown.size(), 40u);
-    const int count = static_cast<int>(shown.size());
-    FfmpegReader reader;
-    reader.OpenForReading(path);
-    EXPECT_EQ(reader.NumberOfFrames(), count);
-    EXPECT_EQ(reader.VideoDuration(), count * 40);
-    EXPECT_EQ(ReadAllFrames(reader).stamps, shown);
-    FrameData frame;
-    for (int target : {26, 3, count, 13, 1}) {
-        SCOPED_TRACE("frame " + std::to_string(target));
-        reader.SeekToFrame(target);
-        reader.ReadNextVideoFrame(frame);
-        EXPECT_EQ(ReadStamp(frame), shown[static_cast<size_t>(target - 1)]);
-    }
+    ExpectPicturesAndSeeks(path, shown, {26, 3, static_cast<int>(shown.size()), 13, 1});
 }
 
 GstCase Gst(std::string container, std::string video, std::string audio, int rate = 48000, int channels = 2,
