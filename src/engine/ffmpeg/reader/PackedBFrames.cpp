@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/ffmpeg/reader/StartCodes.h"
+
 namespace trimora {
 
 namespace {
@@ -10,16 +12,6 @@ namespace {
 constexpr uint32_t kUserDataStart = 0x1B2;
 constexpr uint32_t kPictureStart = 0x1B6;
 constexpr uint8_t kI = 0, kB = 2;
-
-// The next start code (its last byte is the one before `pos` afterwards), or 0 at the end.
-uint32_t NextStartCode(const uint8_t* data, int size, int& pos) {
-    uint32_t code = 0xFF;
-    while (pos < size) {
-        code = code << 8 | data[pos++];
-        if ((code & 0xFFFFFF00) == 0x100) return code;
-    }
-    return 0;
-}
 
 }  // namespace
 

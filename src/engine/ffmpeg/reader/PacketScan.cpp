@@ -8,6 +8,7 @@
 
 #include "engine/EngineError.h"
 #include "engine/ffmpeg/reader/PackedBFrames.h"
+#include "engine/ffmpeg/reader/StartCodes.h"
 
 extern "C" {
 #include <libavutil/avstring.h>
@@ -96,14 +97,15 @@ private:
     // The place of the packet's (first) picture: its group's start plus its temporal reference,
     // which counts on modulo 1024 where no group header starts it again.
     void ReadMpegPicture(const AVPacket& p) {
-        for (int i = 0; i + 6 <= p.size; ++i) {
-            const uint8_t* b = p.data + i;
-            if (b[0] != 0 || b[1] != 0 || b[2] != 1) continue;
-            if (b[3] == 0xB8) {
+        for (int pos = 0;;) {
+            const uint32_t code = NextStartCode(p.data, p.size, pos);
+            if (code == 0) break;
+            if (code == 0x1B8) {
                 groupStart_ = highestCount_ + 1;
                 highestInGroup_ = -1;
-            } else if (b[3] == 0x00) {
-                const int reference = b[4] << 2 | b[5] >> 6;
+            } else if (code == 0x100 && pos + 2 <= p.size) {
+                const uint8_t* header = p.data + pos;
+                const int reference = header[0] << 2 | header[1] >> 6;
                 if (reference + 512 < highestInGroup_) {
                     groupStart_ += 1024;
                     highestInGroup_ -= 1024;
@@ -112,7 +114,7 @@ private:
                 const int64_t count = groupStart_ + reference;
                 highestCount_ = std::max(highestCount_, count);
                 counts_.push_back(count);
-                keys_.push_back(((b[5] >> 3) & 7) == 1);  // an I-picture
+                keys_.push_back(((header[1] >> 3) & 7) == 1);  // an I-picture
                 return;
             }
         }

@@ -11,6 +11,8 @@ extern "C" {
 #include <cstring>
 #include <limits>
 
+#include "engine/ffmpeg/reader/StartCodes.h"
+
 namespace trimora {
 
 namespace {
@@ -48,14 +50,16 @@ bool SeeksByByte(const AVInputFormat* format) {
 // The picture size an MPEG-1/2 packet's sequence header announces (width << 12 | height), 0
 // when it holds none.
 uint32_t SequenceSize(const AVPacket& p) {
-    for (int i = 0; i + 7 <= p.size; ++i) {
-        const uint8_t* b = p.data + i;
-        if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] == 0xB3)
-            return static_cast<uint32_t>(b[4]) << 16 | static_cast<uint32_t>(b[5]) << 8 | b[6];
+    for (int pos = 0;;) {
+        const uint32_t code = NextStartCode(p.data, p.size, pos);
+        if (code == 0x1B3) {
+            if (pos + 3 > p.size) return 0;
+            const uint8_t* b = p.data + pos;
+            return static_cast<uint32_t>(b[0]) << 16 | static_cast<uint32_t>(b[1]) << 8 | b[2];
+        }
         // Headers come before the first slice: past it there is none.
-        if (b[0] == 0 && b[1] == 0 && b[2] == 1 && b[3] >= 0x01 && b[3] <= 0xAF) return 0;
+        if (code == 0 || (code >= 0x101 && code <= 0x1AF)) return 0;
     }
-    return 0;
 }
 
 }  // namespace
