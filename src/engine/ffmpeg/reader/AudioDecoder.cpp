@@ -31,7 +31,7 @@ AVChannelLayout UsableLayout(const AVChannelLayout& layout) {
 }  // namespace
 
 void AudioDecoder::Open(std::future<Input> input, const AVStream* stream, int64_t zeroTime, int64_t firstTime,
-                        int64_t endTime, Reopen reopen, std::string name) {
+                        int64_t endTime, Reopen reopen, std::string name, int rate, const AVChannelLayout& layout) {
     reopen_ = std::move(reopen);
     name_ = std::move(name);
     OpenDecoder(stream);
@@ -39,10 +39,10 @@ void AudioDecoder::Open(std::future<Input> input, const AVStream* stream, int64_
     frame_ = ff::MakeFrame();
     if (!packet_ || !frame_) throw EngineError("Out of memory while opening the sound decoder.");
 
-    rate_ = stream->codecpar->sample_rate;
-    channels_ = stream->codecpar->ch_layout.nb_channels;
+    rate_ = rate;
+    channels_ = layout.nb_channels;
     if (rate_ <= 0 || channels_ <= 0) throw EngineError("The sound of this file has no usable format.");
-    outLayout_ = UsableLayout(stream->codecpar->ch_layout);
+    outLayout_ = UsableLayout(layout);
     timeBase_ = stream->time_base;
     zeroTime_ = zeroTime;
     coarseTimes_ = static_cast<int64_t>(timeBase_.num) * rate_ > timeBase_.den;

@@ -28,9 +28,10 @@ public:
     // it is waited for when the first block is read, and its failure is that read's.
     // `zeroTime` is the input's time zero, `firstTime` the first sound packet's time and `endTime`
     // the end of the last one (AV_NOPTS_VALUE when unknown), all in the stream's time base.
-    // `name` names the file in error messages.
+    // `name` names the file in error messages. The sound is given out at `rate` with `layout`'s
+    // channels, whatever each part of it holds.
     void Open(std::future<Input> input, const AVStream* stream, int64_t zeroTime, int64_t firstTime, int64_t endTime,
-              Reopen reopen, std::string name);
+              Reopen reopen, std::string name, int rate, const AVChannelLayout& layout);
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
 

@@ -24,6 +24,20 @@ namespace trimora {
 
 namespace {
 
+// The format a sound stream's parameters describe: as the file's first packets have it once
+// probed, or as the last packets read left it where a scan reads the packets.
+struct SoundFormat {
+    int rate = 0;
+    AVChannelLayout layout{};
+    SoundFormat() = default;
+    explicit SoundFormat(const AVCodecParameters& p) : rate(p.sample_rate) {
+        if (av_channel_layout_copy(&layout, &p.ch_layout) < 0) layout = AVChannelLayout{};
+    }
+    SoundFormat(const SoundFormat&) = delete;
+    SoundFormat& operator=(const SoundFormat&) = delete;
+    ~SoundFormat() { av_channel_layout_uninit(&layout); }
+};
+
 // A value of an enumeration as a damaged file may have left it: read as the integer it holds and
 // taken only when it names one of the enumeration's values.
 template <typename Enum>
@@ -96,6 +110,11 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
         }) : OpenInput(path);
         const int videoIndex = FindVideoStream(first.get());
         const int audioIndex = FindSoundStream(first.get(), videoIndex);
+        // Two recordings joined may hold their sound in different formats, and reading the packets
+        // leaves the stream described as its end has it. The sound is given out in the wider of
+        // its start's and its end's formats, so that a stereo part after a mono one (or before it)
+        // keeps both its channels, and no part is resampled down.
+        const SoundFormat startFormat = audioIndex >= 0 ? SoundFormat(*first->streams[audioIndex]->codecpar) : SoundFormat();
         if (videoIndex < 0 && audioIndex < 0)
             throw EngineError("The file " + Quoted(path) + " contains neither video nor sound.");
         // The container's own tables where they tell every packet; else every packet is read, by
@@ -177,9 +196,12 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
         if (audioStream) {
             const AVCodecParameters* a = audioStream->codecpar;
-            if (a->sample_rate > kHighestSampleRate || a->ch_layout.nb_channels > kMostChannels)
+            const int rate = std::max(a->sample_rate, startFormat.rate);
+            const AVChannelLayout& layout =
+                startFormat.layout.nb_channels >= a->ch_layout.nb_channels ? startFormat.layout : a->ch_layout;
+            if (rate > kHighestSampleRate || layout.nb_channels > kMostChannels)
                 throw EngineError("The sound of " + Quoted(path) + " has a format that cannot be read (" +
-                                  std::to_string(a->sample_rate) + " Hz, " + std::to_string(a->ch_layout.nb_channels) +
+                                  std::to_string(rate) + " Hz, " + std::to_string(layout.nb_channels) +
                                   " channels).");
             PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
             const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
@@ -196,7 +218,8 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
                 });
             // The same demuxer once more, for a sound stream that cannot be taken back to its start.
             const auto reopen = [path] { return OpenInput(path); };
-            audio_.Open(std::move(sound), audioStream, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path));
+            audio_.Open(std::move(sound), audioStream, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path), rate,
+                        layout);
             if (info_.hasVideo && index_.Segments().size() > 1) FollowVideoClock(audioStream, videoStream);
             info_.hasAudio = true;
             info_.audioFormat = CodecName(a->codec_id);
