@@ -419,6 +419,26 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
             bytes[static_cast<size_t>(i)] = static_cast<char>(noise >> 24);
         }
         WriteBytes(path, bytes);
+    } else if (kind == "damaged-b-avi") {
+        // H.264 with B-frames in AVI, the chunk of the picture stamped 42 (a B-picture) zeroed as a
+        // bad sector leaves it: no picture can be read from it.
+        spec.format = "avi-h264";
+        const std::string clip = MakeClip(spec);
+        std::string frames;
+        RunCommand("ffprobe -v error -select_streams v:0 -show_entries frame=pkt_pos,pkt_size,pict_type -of csv=p=0 " +
+                       ShellQuote(clip),
+                   &frames);
+        std::istringstream lines(frames);
+        std::string line;
+        for (int shown = 0; shown < 42 && std::getline(lines, line);) shown += line.empty() ? 0 : 1;
+        char type[8] = {};
+        long long pos = -1, size = 0;
+        std::string bytes = ReadBytes(clip);
+        if (std::sscanf(line.c_str(), "%lld,%lld,%7s", &pos, &size, type) != 3 || std::string(type) != "B" ||
+            pos < 8 || bytes.compare(static_cast<size_t>(pos) - 8, 4, "00dc") != 0)
+            throw std::runtime_error("unexpected picture 42 in " + clip + ": " + line);
+        bytes.replace(static_cast<size_t>(pos), static_cast<size_t>(size), static_cast<size_t>(size), '\0');
+        WriteBytes(path, bytes);
     } else {
         throw std::invalid_argument("unknown recording " + kind);
     }

@@ -64,7 +64,9 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 //       stream straight from the elementary stream: no packet carries a time;
 //   "avi-cut-end": an AVI of 100 frames cut off at 60 % of its bytes, in the middle of the
 //       picture stored there (no index);
-//   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage.
+//   "damaged": an MP4 (H.264, 2048x1152) of 40 frames whose 17th video packet is garbage;
+//   "damaged-b-avi": an AVI of 100 H.264 frames with B-frames whose picture stamped 42 (a
+//       B-picture) is zeroed.
 std::string MakeRecording(const std::string& kind);
 
 // The folder for this test process's files; removed when the process ends.

@@ -224,7 +224,15 @@ TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) 
     // the pictures are the ones the file holds.
     std::vector<int> shown(160);
     std::iota(shown.begin(), shown.end(), 1);
-    if (std::string(GetParam()) != "joined-formats-ts") shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
+    // FFmpeg's decode times H.264 in AVI by its decode order: there the frame of the picture that
+    // cannot be read shows the one before, and every other frame its own.
+    if (std::string(GetParam()) == "damaged-b-avi") {
+        shown.resize(100);
+        std::iota(shown.begin(), shown.end(), 1);
+        shown[41] = 41;
+    } else if (std::string(GetParam()) != "joined-formats-ts") {
+        shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
+    }
     ASSERT_GE(shown.size(), 40u);
     std::vector<int> targets;
     for (int target = 1; target <= static_cast<int>(shown.size()); target += 7) targets.push_back(target);
@@ -309,7 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc", "
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
                          testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
-                                         "ts-cut-start-high-rate", "avi-cut-end", "damaged"),
+                                         "ts-cut-start-high-rate", "avi-cut-end", "damaged", "damaged-b-avi"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -50,6 +50,10 @@ public:
 
     void Read(const AVPacket& p) {
         if (!open_) return;
+        if (p.size <= 0) {
+            PushUnread();  // an empty chunk (a frame the recorder dropped)
+            return;
+        }
         if (mpeg_) {
             ReadMpegPicture(p);
             return;
@@ -61,34 +65,41 @@ public:
         av_parser_parse2(parser_, context_.get(), &out, &outSize, p.data, p.size, AV_NOPTS_VALUE, AV_NOPTS_VALUE,
                          p.pos);
         if (parser_->output_picture_number == kUnread) {
-            Close();  // a chunk without a picture the parser can read: the order stays untold
+            PushUnread();
             return;
         }
-        counts_.push_back(parser_->output_picture_number);
-        keys_.push_back(parser_->key_frame == 1);
+        PushCount(parser_->output_picture_number, parser_->key_frame == 1);
     }
 
     // Sets the presentation times of `video` (one entry per chunk read); leaves them unknown
     // where the counts do not give one order.
     void Apply(std::vector<PacketEntry>& video) const {
         if (!open_ || counts_.size() != video.size()) return;
+        std::vector<int64_t> counts(counts_.size());
         std::vector<int64_t> pts(video.size());
         size_t start = 0;
         int64_t highest = 0;
+        bool known = false;  // whether the group so far has a count read
         for (size_t i = 0; i <= video.size(); ++i) {
             // A keyframe that counts from below the group's highest count starts over.
-            if (i > start && (i == video.size() || ((video[i].key || keys_[i]) && counts_[i] <= highest))) {
+            if (i > start && (i == video.size() || (!unread_[i] && known && (video[i].key || keys_[i]) &&
+                                                    counts_[i] <= highest))) {
+                PlaceUnread(counts, start, i);
                 std::vector<size_t> shown(i - start);
                 for (size_t k = 0; k < shown.size(); ++k) shown[k] = start + k;
-                std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) { return counts_[a] < counts_[b]; });
+                std::stable_sort(shown.begin(), shown.end(), [&](size_t a, size_t b) { return counts[a] < counts[b]; });
                 for (size_t k = 0; k < shown.size(); ++k) {
-                    if (k > 0 && counts_[shown[k]] == counts_[shown[k - 1]]) return;  // two pictures in one place
+                    if (k > 0 && counts[shown[k]] == counts[shown[k - 1]]) return;  // two pictures in one place
                     if (video[start + k].dts == PacketEntry::kNoTime) return;
                     pts[shown[k]] = video[start + k].dts;
                 }
                 start = i;
+                known = false;
             }
-            if (i < video.size()) highest = i == start ? counts_[i] : std::max(highest, counts_[i]);
+            if (i < video.size() && !unread_[i]) {
+                highest = known ? std::max(highest, counts_[i]) : counts_[i];
+                known = true;
+            }
         }
         for (size_t i = 0; i < video.size(); ++i) video[i].pts = pts[i];
     }
@@ -113,12 +124,51 @@ private:
                 highestInGroup_ = std::max(highestInGroup_, reference);
                 const int64_t count = groupStart_ + reference;
                 highestCount_ = std::max(highestCount_, count);
-                counts_.push_back(count);
-                keys_.push_back(((header[1] >> 3) & 7) == 1);  // an I-picture
+                PushCount(count, ((header[1] >> 3) & 7) == 1);  // key: an I-picture
                 return;
             }
         }
-        open_ = false;  // a packet without a picture: the order stays untold
+        PushUnread();
+    }
+    void PushCount(int64_t count, bool key) {
+        counts_.push_back(count);
+        keys_.push_back(key);
+        unread_.push_back(false);
+    }
+    // A chunk without a picture that can be read (damaged, or empty): its place is guessed when
+    // its group is complete, and the order of all the others stays told.
+    void PushUnread() {
+        counts_.push_back(0);
+        keys_.push_back(false);
+        unread_.push_back(true);
+    }
+    // Copies the counts of the group [start, end) into `counts`, and gives each unread chunk of it
+    // a place no other picture has: a place missing between the counts read, where the counts
+    // step evenly (the picture that belongs there is the one that cannot be read), else one after
+    // the last.
+    void PlaceUnread(std::vector<int64_t>& counts, size_t start, size_t end) const {
+        std::vector<int64_t> read;
+        size_t unread = 0;
+        for (size_t k = start; k < end; ++k) {
+            if (unread_[k]) ++unread;
+            else read.push_back(counts_[k]);
+        }
+        std::sort(read.begin(), read.end());
+        int64_t step = 0;
+        for (size_t k = 1; k < read.size(); ++k)
+            if (read[k] > read[k - 1] && (step == 0 || read[k] - read[k - 1] < step)) step = read[k] - read[k - 1];
+        if (step == 0) step = 1;
+        std::vector<int64_t> missing;
+        for (size_t k = 1; k < read.size() && missing.size() < unread; ++k)
+            for (int64_t at = read[k - 1] + step; at < read[k] && missing.size() < unread; at += step)
+                missing.push_back(at);
+        size_t taken = 0;
+        int64_t after = read.empty() ? 0 : read.back();
+        for (size_t k = start; k < end; ++k) {
+            if (!unread_[k]) counts[k] = counts_[k];
+            else if (taken < missing.size()) counts[k] = missing[taken++];
+            else counts[k] = after += step;
+        }
     }
     void Close() {
         if (parser_) av_parser_close(parser_);
@@ -131,6 +181,7 @@ private:
     ff::CodecContextPtr context_;
     std::vector<int64_t> counts_;
     std::vector<bool> keys_;
+    std::vector<bool> unread_;
     int64_t groupStart_ = 0;
     int64_t highestCount_ = -1;
     int highestInGroup_ = -1;
