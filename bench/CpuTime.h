@@ -12,6 +12,18 @@ inline double CpuSeconds(int who = RUSAGE_SELF) {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// The process's minor page faults and system time so far: what fresh memory and the kernel cost.
+struct KernelShare {
+    long faults = 0;
+    double systemSeconds = 0;
+};
+inline KernelShare KernelShareSoFar() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return {usage.ru_minflt,
+            static_cast<double>(usage.ru_stime.tv_sec) + static_cast<double>(usage.ru_stime.tv_usec) / 1e6};
+}
+
 inline double ThreadCpuSeconds() { return CpuSeconds(RUSAGE_THREAD); }
 
 }  // namespace trimora::bench

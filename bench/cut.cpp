@@ -236,12 +236,15 @@ double RunOurs(const ClipCase& clip, const QString& programFolder, const Target&
     const double cpuBefore = CpuSeconds();
     const double threadBefore = ThreadCpuSeconds();
     const auto ticksBefore = MachineTicks();
+    const bench::KernelShare kernelBefore = bench::KernelShareSoFar();
     clock.start();
     window.cmdCut->click();
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     cpu = CpuSeconds() - cpuBefore;
-    std::fprintf(stderr, "  ours: UI thread's CPU %.2f s of %.2f s, machine idle %.0f %%\n",
-                 ThreadCpuSeconds() - threadBefore, cpu, 100 * IdleShare(ticksBefore, MachineTicks()));
+    const bench::KernelShare kernelAfter = bench::KernelShareSoFar();
+    std::fprintf(stderr, "  ours: UI thread's CPU %.2f s of %.2f s (system %.2f s, %ld page faults), machine idle %.0f %%\n",
+                 ThreadCpuSeconds() - threadBefore, cpu, kernelAfter.systemSeconds - kernelBefore.systemSeconds,
+                 kernelAfter.faults - kernelBefore.faults, 100 * IdleShare(ticksBefore, MachineTicks()));
     qApp->removeEventFilter(&paints);
     for (const auto& [name, count] : paints.counts) std::fprintf(stderr, "  paints of %s: %d\n", name.c_str(), count);
     for (const auto& [rect, count] : paints.rects) std::fprintf(stderr, "    rect %s: %d\n", rect.c_str(), count);
@@ -259,7 +262,7 @@ double RunFfmpeg(const std::string& command, long& peakKb, double& cpu) {
     BusyLoop busy(Busy());
     QElapsedTimer clock;
     clock.start();
-    const int status = test::RunCommand("/usr/bin/time -f 'cpu %U %S peak %M' " + command + " 2>&1", &output);
+    const int status = test::RunCommand("/usr/bin/time -f 'cpu %U %S peak %M faults %R' " + command + " 2>&1", &output);
     const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (status != 0) std::fprintf(stderr, "  ffmpeg failed (%d): %s\n%s", status, command.c_str(), output.c_str());
     const auto at = output.rfind("peak ");
@@ -268,6 +271,9 @@ double RunFfmpeg(const std::string& command, long& peakKb, double& cpu) {
     double user = 0, system = 0;
     if (cpuAt != std::string::npos) std::sscanf(output.c_str() + cpuAt, "cpu %lf %lf", &user, &system);
     cpu = user + system;
+    const auto faultsAt = output.rfind("faults ");
+    std::fprintf(stderr, "  ffmpeg: system %.2f s, %ld page faults\n", system,
+                 faultsAt == std::string::npos ? 0L : std::atol(output.c_str() + faultsAt + 7));
     return elapsed;
 }
 
