@@ -18,6 +18,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -332,6 +333,31 @@ std::vector<PacketPlace> VideoPackets(const std::string& path) {
     return packets;
 }
 
+// `ts` without the transport packets of the sound's packets (PES) numbered in `lost` (from 0):
+// what a broadcast recording with reception dropouts holds.
+std::string DropSoundPackets(const std::string& ts, const std::set<int>& lost) {
+    std::string kept;
+    std::map<int, int> counts;  // PES started so far on each sound PID
+    bool dropping = false;
+    int soundPid = -1;
+    for (size_t at = 0; at + 188 <= ts.size(); at += 188) {
+        const auto* p = reinterpret_cast<const uint8_t*>(ts.data() + at);
+        const int pid = (p[1] & 0x1F) << 8 | p[2];
+        const bool unitStart = p[1] & 0x40;
+        size_t payload = 4;
+        if (p[3] & 0x20) payload += 1 + p[4];
+        if (unitStart && payload + 4 <= 188 && p[payload] == 0 && p[payload + 1] == 0 && p[payload + 2] == 1 &&
+            (p[payload + 3] & 0xE0) == 0xC0) {
+            soundPid = pid;
+            dropping = lost.count(counts[pid]++) > 0;
+        } else if (unitStart && pid == soundPid) {
+            dropping = false;
+        }
+        if (!(dropping && pid == soundPid)) kept.append(ts, at, 188);
+    }
+    return kept;
+}
+
 std::string MakeRecordingFile(const std::string& kind, const std::string& path) {
     ClipSpec spec;
     spec.frames = 100;
@@ -364,6 +390,12 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         const std::vector<PacketPlace> packets = VideoPackets(clip);
         if (packets.size() < 20 || packets[17].key) throw std::runtime_error("unexpected groups in " + clip);
         WriteBytes(path, ReadBytes(clip).substr(static_cast<size_t>(packets[17].pos)));
+    } else if (kind == "lossy-ts") {
+        // Reception dropouts: two of the sound's frames (one to a packet), between the clicks,
+        // never reached the recording.
+        spec.format = "ts";
+        spec.extraArgs = "-pes_payload_size 0";
+        WriteBytes(path, DropSoundPackets(ReadBytes(MakeClip(spec)), {62, 104}));
     } else if (kind == "remuxed-mpg") {
         // The elementary streams of a clip with B-pictures, put together again as the ffmpeg
         // command does it: the muxer gets no presentation time for any reference picture. The
@@ -452,7 +484,8 @@ std::string MakeRecording(const std::string& kind) {
     static std::map<std::string, std::string> made;
     std::lock_guard lock(mutex);
     if (auto it = made.find(kind); it != made.end()) return it->second;
-    const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind.rfind("ts-cut-start", 0) == 0
+    const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind == "lossy-ts" ||
+                                              kind.rfind("ts-cut-start", 0) == 0
                                       ? ".ts"
                                   : kind == "joined-mpg" || kind == "remuxed-mpg" || kind == "untimed-mpg" ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"

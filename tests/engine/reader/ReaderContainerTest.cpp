@@ -213,8 +213,8 @@ void ExpectPicturesAndSeeks(const std::string& path, const std::vector<int>& sho
 }
 
 // Recordings as they come (see MakeRecording): a clock that restarts, a start in the middle of a
-// group, a missing end, a damaged picture. Frames are the pictures a straight decode shows, in
-// its order, and the sound runs beside them.
+// group, lost sound, a missing end, a damaged picture. Frames are the pictures a straight decode
+// shows, in its order, and the sound runs beside them.
 class RecordingTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) {
@@ -318,7 +318,7 @@ INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc", "
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
                          testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
-                                         "ts-cut-start-high-rate", "avi-cut-end", "damaged", "damaged-b-avi"),
+                                         "ts-cut-start-high-rate", "lossy-ts", "avi-cut-end", "damaged", "damaged-b-avi"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

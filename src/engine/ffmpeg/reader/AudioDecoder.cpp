@@ -1,6 +1,7 @@
 #include "engine/ffmpeg/reader/AudioDecoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -300,8 +301,19 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
     // After a packet that could not be decoded the gap is real: what follows keeps its place
     // (within the rounding of coarse timestamps).
-    const int64_t allowed =
-        syncing_ || clockRestarted ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    int64_t allowed = syncing_ || clockRestarted ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    // In program and transport streams each frame's time is exact (its packet's, or counted on
+    // from it) and the frames of a sound codec have one length: a gap of whole frames there is
+    // sound that never arrived (a broadcast recording's reception dropouts). Filled, it keeps
+    // what follows beside its pictures instead of running ahead by the frames lost. PCM has no
+    // frames, and its packets' times wander by a packet (DVD's among them): it plays on.
+    const AVCodecID id = stream_->codecpar->codec_id;
+    const bool pcm = id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
+    if (byteSeek_ && !pcm && steadyFrameSamples_ > 0 && start != queueEnd_) {
+        const double frameLength = static_cast<double>(steadyFrameSamples_) * rate_ / frame.sample_rate;
+        const double frames = static_cast<double>(std::abs(start - queueEnd_)) / frameLength;
+        if (frames >= 0.5 && std::abs(frames - std::round(frames)) * frameLength <= 2) allowed = 0;
+    }
     lost_ = false;
     int64_t skip = 0;
     // Timestamps that jump by minutes are broken, not a real gap: play on. The sound then ends
