@@ -390,6 +390,16 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         const std::vector<PacketPlace> packets = VideoPackets(clip);
         if (packets.size() < 20 || packets[17].key) throw std::runtime_error("unexpected groups in " + clip);
         WriteBytes(path, ReadBytes(clip).substr(static_cast<size_t>(packets[17].pos)));
+    } else if (kind == "programme-change-ts") {
+        // Two recordings joined whose programmes differ in their packet identifiers (as from
+        // another source, or a broadcaster that moved the programme): the demuxer finds the
+        // second one's streams only when it reaches them.
+        spec.format = "ts";
+        spec.frames = 80;
+        ClipSpec second = spec;
+        second.firstStamp = 81;
+        second.extraArgs = "-mpegts_start_pid 0x200 -mpegts_pmt_start_pid 0x1100 -mpegts_service_id 2";
+        WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
     } else if (kind == "lossy-ts") {
         // Reception dropouts: two of the sound's frames (one to a packet), between the clicks,
         // never reached the recording.
@@ -484,7 +494,7 @@ std::string MakeRecording(const std::string& kind) {
     static std::map<std::string, std::string> made;
     std::lock_guard lock(mutex);
     if (auto it = made.find(kind); it != made.end()) return it->second;
-    const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind == "lossy-ts" ||
+    const std::string extension = kind == "joined-ts" || kind == "joined-formats-ts" || kind == "lossy-ts" || kind == "programme-change-ts" ||
                                               kind.rfind("ts-cut-start", 0) == 0
                                       ? ".ts"
                                   : kind == "joined-mpg" || kind == "remuxed-mpg" || kind == "untimed-mpg" ? ".mpg"

@@ -289,6 +289,53 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
     }
 }
 
+// Two recordings joined whose programmes have different packet identifiers: the second one's
+// streams come into being only where the demuxer reaches them. Its pictures and sound follow
+// the first one's, in sync. The demuxer gives the first part's last packets only at the end of
+// the file: those pictures (one or two) are left out, and the picture before them is held.
+TEST(ProgrammeChangeTest, TheSecondProgrammeFollowsTheFirstInSync) {
+    const std::string path = MakeRecording("programme-change-ts");
+    FfmpegReader reader;
+    reader.OpenForReading(path);
+    ASSERT_TRUE(reader.HasAudio());
+    std::vector<int> stamps;
+    std::vector<double> starts;  // each frame's start on the time line
+    FrameData frame;
+    for (;;) {
+        const double start = reader.CurrentVideoPosition() / 1000.0;
+        reader.ReadNextVideoFrame(frame);
+        if (frame.empty()) break;
+        stamps.push_back(ReadStamp(frame));
+        starts.push_back(start);
+    }
+    ASSERT_EQ(static_cast<int>(stamps.size()), reader.NumberOfFrames());
+    ASSERT_GE(stamps.size(), 157u);
+    for (int stamp = 1; stamp <= 160; ++stamp) {
+        const bool shown = std::find(stamps.begin(), stamps.end(), stamp) != stamps.end();
+        if (stamp <= 77 || stamp > 80) {
+            EXPECT_TRUE(shown) << stamp;
+        }
+    }
+    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
+    // Each click of the sound pattern starts with the picture stamped at a whole second.
+    reader.SeekToFrame(1);
+    const std::vector<int16_t> whole = ReadAllSound(reader, 2304);
+    const std::vector<double> clicks = FindClicks(whole, reader.Channels(), reader.SampleRate());
+    std::vector<double> expected;
+    for (int stamp = 1; stamp <= 160; stamp += 25) {
+        const auto at = std::find(stamps.begin(), stamps.end(), stamp);
+        if (at != stamps.end()) expected.push_back(starts[static_cast<size_t>(at - stamps.begin())]);
+    }
+    ASSERT_EQ(clicks.size(), expected.size());
+    for (size_t i = 0; i < clicks.size(); ++i) EXPECT_NEAR(clicks[i], expected[i], 0.004) << i;
+    // A seek into the second programme finds its pictures.
+    for (const int target : {100, 140, 5}) {
+        reader.SeekToFrame(target);
+        reader.ReadNextVideoFrame(frame);
+        EXPECT_EQ(ReadStamp(frame), stamps[static_cast<size_t>(target - 1)]) << target;
+    }
+}
+
 // Video without times: as the encoder gives it, in no container (a camera's or a recorder's
 // .h264 file), or put into a program stream without them. B-pictures are shown in another order
 // than they are stored.

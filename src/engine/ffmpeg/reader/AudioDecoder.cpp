@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+
 namespace trimora {
 
 namespace {
@@ -76,8 +77,11 @@ void AudioDecoder::TakeInput(ff::InputContextPtr input) {
     input_ = std::move(input);
     stream_ = input_->streams[streamIndex_];
     byteSeek_ = SeeksByByte(input_->iformat);
-    for (unsigned i = 0; i < input_->nb_streams; ++i)
-        input_->streams[i]->discard = static_cast<int>(i) == streamIndex_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    chain_.Set(streamIndex_, followers_);
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        const bool taken = static_cast<int>(i) == streamIndex_ || chain_.Follows(*input_->streams[i], *stream_);
+        input_->streams[i]->discard = taken ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
 }
 
 void AudioDecoder::OpenDecoder(const AVStream* stream) {
@@ -113,9 +117,11 @@ void AudioDecoder::Reposition(int attempt) {
     flushed_ = false;
     ended_ = false;
     lost_ = false;
+    realigning_ = false;
     syncing_ = true;
     lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
+    chain_.Restart();
     // Decoders of compressed sound need a little run-in before the target to be exact.
     const int64_t runIn = static_cast<int64_t>(rate_) * (attempt == 0 ? 1 : 4 << attempt) / 4;
     const int64_t from = position_ - runIn;
@@ -167,7 +173,7 @@ bool AudioDecoder::ReadPacket() {
     for (;;) {
         const int result = av_read_frame(input_.get(), p);
         if (result >= 0) {
-            if (p->stream_index == stream_->index && p->size > 0) return true;
+            if (chain_.Takes(input_.get(), *p) && p->size > 0) return true;
             av_packet_unref(p);
             continue;
         }
@@ -300,8 +306,12 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // is dropped. Later, small timestamp jitter is ignored and only jumps of more than a tenth
     // of a second are filled or cut, so the sound keeps its place beside the pictures.
     // After a packet that could not be decoded the gap is real: what follows keeps its place
-    // (within the rounding of coarse timestamps).
-    int64_t allowed = syncing_ || clockRestarted ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
+    // (within the rounding of coarse timestamps). Where the file's clock restarted, the sound
+    // goes where its times say until some of it lies after what is queued: sound that overlaps
+    // the part before by more than a frame (a part that ends with sound beyond its last picture)
+    // is dropped whole, not queued late.
+    if (clockRestarted) realigning_ = true;
+    int64_t allowed = syncing_ || realigning_ ? 0 : lost_ ? (coarseTimes_ ? rate_ / 500 : 0) : rate_ / 10;
     // In program and transport streams each frame's time is exact (its packet's, or counted on
     // from it) and the frames of a sound codec have one length: a gap of whole frames there is
     // sound that never arrived (a broadcast recording's reception dropouts). Filled, it keeps
@@ -334,6 +344,7 @@ void AudioDecoder::Append(const AVFrame& frame) {
                       converted.begin() + static_cast<ptrdiff_t>(made) * channels_);
         queueEnd_ += made - skip;
         syncing_ = false;
+        realigning_ = false;
     }
 }
 

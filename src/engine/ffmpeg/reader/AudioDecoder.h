@@ -11,6 +11,7 @@
 
 #include "engine/FfmpegUtil.h"
 #include "engine/MediaTypes.h"
+#include "engine/ffmpeg/reader/InputFile.h"
 
 namespace trimora {
 
@@ -45,6 +46,8 @@ public:
         std::function<int64_t(int64_t line)> positionBefore;
     };
     void SetTimeLine(TimeLine timeLine) { timeLine_ = std::move(timeLine); }
+    // The container ids of the streams that carry the sound on after programme changes.
+    void SetFollowers(std::vector<int> streamIds) { followers_ = std::move(streamIds); }
 
     int SampleRate() const { return rate_; }
     int Channels() const { return channels_; }
@@ -97,6 +100,8 @@ private:
     int steadyFrameSamples_ = 0;   // length of every decoded frame so far, -1 when they differ
 
     TimeLine timeLine_;            // empty: the stamps are the time line
+    std::vector<int> followers_;   // see SetFollowers
+    StreamChain chain_;            // the stream read and its followers
     int64_t lineShift_ = INT64_MIN;  // time line minus stamp of the latest frame (INT64_MIN: none)
 
     std::vector<int16_t> queue_;   // converted samples, interleaved
@@ -105,6 +110,7 @@ private:
     int64_t queueEnd_ = 0;         // time line sample just after the queued ones
     bool needSeek_ = false;
     bool syncing_ = true;          // the next decoded frame is placed by its timestamp exactly
+    bool realigning_ = false;      // the same after the file's clock restarted
     bool seekedToStart_ = true;
     int seekAttempt_ = 0;
     bool flushed_ = false;

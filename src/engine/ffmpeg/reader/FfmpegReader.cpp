@@ -24,6 +24,13 @@ namespace trimora {
 
 namespace {
 
+// The container ids of the streams `indices` names.
+std::vector<int> StreamIds(const AVFormatContext* input, const std::vector<int>& indices) {
+    std::vector<int> ids;
+    for (const int i : indices) ids.push_back(input->streams[i]->id);
+    return ids;
+}
+
 // The format a sound stream's parameters describe: as the file's first packets have it once
 // probed, or as the last packets read left it where a scan reads the packets.
 struct SoundFormat {
@@ -165,6 +172,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             const size_t pictureBytes = sizeof(FrameHeader) + static_cast<size_t>(std::max(
                                             0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, v->width, v->height, 1)));
             pictures_.Open(std::move(first), videoIndex, &index_, pictureBytes);
+            if (!scan.videoFollowers.empty()) pictures_.Decoder().SetFollowers(StreamIds(input, scan.videoFollowers));
             // A few frames decoded ahead keep the decoding going while the encoder holds the
             // writing back; more would only hold memory.
             aheadFrames_ = std::clamp<size_t>(kVideoAheadBytes / pictureBytes, 1, kMostFramesAhead);
@@ -196,9 +204,15 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
 
         if (audioStream) {
             const AVCodecParameters* a = audioStream->codecpar;
-            const int rate = std::max(a->sample_rate, startFormat.rate);
-            const AVChannelLayout& layout =
-                startFormat.layout.nb_channels >= a->ch_layout.nb_channels ? startFormat.layout : a->ch_layout;
+            int rate = std::max(a->sample_rate, startFormat.rate);
+            const AVChannelLayout* widest =
+                startFormat.layout.nb_channels >= a->ch_layout.nb_channels ? &startFormat.layout : &a->ch_layout;
+            for (const int follower : scan.audioFollowers) {
+                const AVCodecParameters* f = input->streams[follower]->codecpar;
+                rate = std::max(rate, f->sample_rate);
+                if (f->ch_layout.nb_channels > widest->nb_channels) widest = &f->ch_layout;
+            }
+            const AVChannelLayout& layout = *widest;
             if (rate > kHighestSampleRate || layout.nb_channels > kMostChannels)
                 throw EngineError("The sound of " + Quoted(path) + " has a format that cannot be read (" +
                                   std::to_string(rate) + " Hz, " + std::to_string(layout.nb_channels) +
@@ -220,6 +234,7 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
             const auto reopen = [path] { return OpenInput(path); };
             audio_.Open(std::move(sound), audioStream, audioZero, firstTime, scan.audioEnd, reopen, Quoted(path), rate,
                         layout);
+            audio_.SetFollowers(StreamIds(input, scan.audioFollowers));
             if (info_.hasVideo && index_.Segments().size() > 1) FollowVideoClock(audioStream, videoStream);
             info_.hasAudio = true;
             info_.audioFormat = CodecName(a->codec_id);

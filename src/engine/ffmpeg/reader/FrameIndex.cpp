@@ -211,6 +211,10 @@ std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
                 current.firstPacket = static_cast<int64_t>(i);
                 current.pos = e.pos;
                 current.offset = (previous != kNoTime ? previous : latest) + period - stamp;
+                // Nor is the new part's first picture shown before the last one of the part
+                // before ends (that part's last pictures in decode order may be missing).
+                if (byDts && e.pts != kNoTime && latestPts != kNoTime)
+                    current.offset = std::max(current.offset, latestPts + period - e.pts);
                 ranged = false;
             }
         }

@@ -169,6 +169,28 @@ int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int i
     return -1;
 }
 
+bool StreamChain::Follows(const AVStream& stream, const AVStream& chosen) const {
+    return stream.codecpar->codec_type == chosen.codecpar->codec_type &&
+           std::find(followers_.begin(), followers_.end(), stream.id) != followers_.end();
+}
+
+bool StreamChain::Takes(AVFormatContext* input, const AVPacket& p) {
+    size_t stage = 0;
+    if (p.stream_index != index_) {
+        AVStream* stream = input->streams[p.stream_index];
+        const auto found = std::find(followers_.begin(), followers_.end(), stream->id);
+        if (index_ < 0 || found == followers_.end() ||
+            stream->codecpar->codec_type != input->streams[index_]->codecpar->codec_type) {
+            stream->discard = AVDISCARD_ALL;
+            return false;
+        }
+        stage = static_cast<size_t>(found - followers_.begin()) + 1;
+    }
+    if (stage < stage_) return false;
+    stage_ = stage;
+    return true;
+}
+
 std::string CodecName(AVCodecID id) {
     const AVCodecDescriptor* d = avcodec_descriptor_get(id);
     if (!d) return "unknown";

@@ -3,6 +3,8 @@
 // containers this program reads, and the streams found in it.
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/FfmpegUtil.h"
 
@@ -30,6 +32,31 @@ int FindSoundStream(AVFormatContext* input, int videoIndex);
 // The stream of `type` and container id `id` (index `index` in the first demuxer) in a second
 // demuxer opened on the same file, -1 when it is missing.
 int MatchingStream(const AVFormatContext* input, AVMediaType type, int id, int index);
+// A chosen stream and the streams that carry it on after programme changes (of its kind, by
+// container id, in order), as a demuxer gives their packets. Once a packet of a later one has
+// come, what comes late of an earlier one is passed over: a transport stream's demuxer gives a
+// stream's last packets only when the file ends.
+class StreamChain {
+public:
+    void Set(int index, std::vector<int> followerIds) {
+        index_ = index;
+        followers_ = std::move(followerIds);
+        stage_ = 0;
+    }
+    const std::vector<int>& Followers() const { return followers_; }
+    // After a seek: the next packet may be of any of them.
+    void Restart() { stage_ = 0; }
+    // Whether `stream` is one of the followers.
+    bool Follows(const AVStream& stream, const AVStream& chosen) const;
+    // Whether packet `p` is taken. A packet of another stream makes the demuxer pass over that
+    // stream from then on.
+    bool Takes(AVFormatContext* input, const AVPacket& p);
+
+private:
+    int index_ = -1;
+    std::vector<int> followers_;
+    size_t stage_ = 0;  // 0: the chosen stream, k: the k-th follower
+};
 // The codec's long name as the information boxes show it.
 std::string CodecName(AVCodecID id);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <optional>
 
 #include "engine/EngineError.h"
@@ -229,10 +230,9 @@ void ThrowOnReadError(AVFormatContext* input) {
 // place where the reading of the sound stopped is reached: the packet read last may hold more
 // than the part of it that was given out, so it is read again). The sound's bytes of the whole
 // stretch are estimated from those read, for its bit rate.
-void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex, ScanResult& result,
-                          SoundSample& sample) {
-    input->streams[videoIndex]->discard = AVDISCARD_ALL;
-    input->streams[audioIndex]->discard = AVDISCARD_DEFAULT;
+void ReadLastSoundPackets(AVFormatContext* input, int audioIndex, ScanResult& result, SoundSample& sample) {
+    for (unsigned i = 0; i < input->nb_streams; ++i)
+        input->streams[i]->discard = static_cast<int>(i) == audioIndex ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     const int64_t size = avio_size(input->pb);
     const size_t before = result.audio.size();
     ff::PacketPtr packet = ff::MakePacket();
@@ -260,6 +260,138 @@ void ReadLastSoundPackets(AVFormatContext* input, int videoIndex, int audioIndex
                                                      static_cast<double>(sample.duration));
     }
 }
+
+// The streams of a transport stream that appear while it is read (a new programme's): the video
+// and the sound of one may carry on the chosen ones where those end.
+class ProgrammeChanges {
+public:
+    ProgrammeChanges(const AVFormatContext* input, int videoIndex, int audioIndex)
+        : input_(input), video_(videoIndex), audio_(audioIndex), known_(input->nb_streams),
+          on_(videoIndex >= 0 && std::strcmp(input->iformat->name, "mpegts") == 0) {}
+
+    // Takes a packet of a stream other than the chosen ones, the `arrival`-th the demuxer gave.
+    void Take(const AVPacket& p, unsigned arrival) {
+        if (!on_ || p.stream_index < known_ || p.size <= 0) return;
+        AVStream* stream = input_->streams[p.stream_index];
+        Stream& s = streams_[p.stream_index];
+        if (Like(stream, video_)) {
+            PacketEntry e;
+            e.pts = p.pts;
+            e.dts = p.dts;
+            e.pos = p.pos;
+            e.duration = p.duration;
+            e.key = (p.flags & AV_PKT_FLAG_KEY) != 0;
+            e.discard = (p.flags & AV_PKT_FLAG_DISCARD) != 0;
+            s.video.push_back(e);
+            s.arrivals.push_back(arrival);
+            s.bytes += p.size;
+        } else if (Like(stream, audio_)) {
+            // As of the chosen sound: the first packets, the last ones from the end of the file.
+            TakeSoundPacket(p, s.sound, s.sample);
+            if (s.sound.audio.size() >= kFirstSoundPackets) {
+                stream->discard = AVDISCARD_ALL;
+                s.sample.passedOver = true;
+            }
+        } else {
+            stream->discard = AVDISCARD_ALL;
+            return;
+        }
+        if (s.first < 0) {
+            s.first = p.pos;
+            s.firstArrival = arrival;
+        }
+        s.last = std::max(s.last, p.pos);
+    }
+
+    // Appends the video of the new streams that begin after the chosen video (or the one that
+    // carried it on) has ended, each with the sound of its own programme where that is of the
+    // chosen sound's kind. `videoEnd`: where the chosen video's last packet lies; `arrivals`:
+    // when each of its packets in `result` came. The last packets of a stream come only at the
+    // end of the file, after those of the stream that follows it: they cannot be decoded in
+    // their place and are left out. Gives the stream whose sound is read last; `sample` takes
+    // what its packets read tell.
+    int Follow(int64_t videoEnd, const std::vector<unsigned>& arrivals, ScanResult& result,
+               SoundSample& sample) const {
+        std::vector<std::pair<int64_t, int>> starts;
+        for (const auto& [index, s] : streams_)
+            if (!s.video.empty() && s.first >= 0) starts.emplace_back(s.first, index);
+        std::sort(starts.begin(), starts.end());
+        std::vector<int> chain;
+        for (const auto& [first, index] : starts) {
+            if (first <= videoEnd) continue;  // beside the video, not after it
+            chain.push_back(index);
+            videoEnd = streams_.at(index).last;
+        }
+        if (!chain.empty()) {
+            size_t kept = arrivals.size();
+            while (kept > 0 && arrivals[kept - 1] > streams_.at(chain.front()).firstArrival) --kept;
+            result.video.resize(std::min(result.video.size(), kept));
+        }
+        int soundLast = audio_;
+        for (size_t k = 0; k < chain.size(); ++k) {
+            const int index = chain[k];
+            const Stream& s = streams_.at(index);
+            size_t kept = s.video.size();
+            if (k + 1 < chain.size())
+                while (kept > 0 && s.arrivals[kept - 1] > streams_.at(chain[k + 1]).firstArrival) --kept;
+            result.video.insert(result.video.end(), s.video.begin(), s.video.begin() + static_cast<ptrdiff_t>(kept));
+            result.videoBytes += s.bytes;
+            result.videoFollowers.push_back(index);
+            const int sound = SoundBeside(index);
+            if (sound >= 0) {
+                const Stream& a = streams_.at(sound);
+                result.audio.insert(result.audio.end(), a.sound.audio.begin(), a.sound.audio.end());
+                result.audioBytes += a.sound.audioBytes;
+                result.audioFollowers.push_back(sound);
+                soundLast = sound;
+                sample.passedOver = sample.passedOver || a.sample.passedOver;
+                sample.headEnd = std::max(sample.headEnd, a.sample.headEnd);
+                sample.bytes += a.sample.bytes;
+                sample.duration += a.sample.duration;
+            }
+        }
+        return soundLast;
+    }
+
+private:
+    struct Stream {
+        std::vector<PacketEntry> video;
+        std::vector<unsigned> arrivals;  // when each of `video` came
+        unsigned firstArrival = 0;
+        ScanResult sound;  // its audio and audioBytes
+        SoundSample sample;
+        int64_t bytes = 0;
+        int64_t first = -1, last = -1;
+    };
+
+    bool Like(const AVStream* stream, int chosen) const {
+        if (chosen < 0) return false;
+        const AVStream* c = input_->streams[chosen];
+        return stream->codecpar->codec_type == c->codecpar->codec_type &&
+               stream->codecpar->codec_id == c->codecpar->codec_id && av_cmp_q(stream->time_base, c->time_base) == 0;
+    }
+
+    // The new sound stream of the programme that holds `videoIndex`, -1 when there is none.
+    int SoundBeside(int videoIndex) const {
+        for (unsigned k = 0; k < input_->nb_programs; ++k) {
+            const AVProgram* program = input_->programs[k];
+            const unsigned* begin = program->stream_index;
+            const unsigned* end = begin + program->nb_stream_indexes;
+            if (std::find(begin, end, static_cast<unsigned>(videoIndex)) == end) continue;
+            for (const unsigned* i = begin; i != end; ++i) {
+                const auto found = streams_.find(static_cast<int>(*i));
+                if (found != streams_.end() && !found->second.sound.audio.empty()) return found->first;
+            }
+        }
+        return -1;
+    }
+
+    const AVFormatContext* input_;
+    int video_, audio_;
+    int known_;  // streams known before the reading
+    bool on_;
+    std::map<int, Stream> streams_;
+};
 
 // A stream without a container, or one muxed without times, tells no times at all: each packet
 // takes the next slot of the stream's frame rate as its decode time, as in an AVI. Returns
@@ -312,6 +444,9 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
         (bare || avi))
         order.emplace(video->codecpar);
     bool untimedMpeg = false;
+    ProgrammeChanges changes(input, videoIndex, audioIndex);
+    int64_t videoEnd = -1;           // where the chosen video's last packet lies
+    std::vector<unsigned> arrivals;  // when each of its packets came
     Report(progress, input);
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
@@ -325,6 +460,8 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
             e.discard = (p->flags & AV_PKT_FLAG_DISCARD) != 0;
             result.video.push_back(e);
             result.videoBytes += p->size;
+            videoEnd = std::max(videoEnd, p->pos);
+            arrivals.push_back(count);
             if (mayBePacked) vops.push_back(ReadChunkVops(p->data, p->size));
             if (result.video.size() == 1 && (videoCodec == AV_CODEC_ID_MPEG1VIDEO || videoCodec == AV_CODEC_ID_MPEG2VIDEO) &&
                 p->pts == AV_NOPTS_VALUE && p->dts == AV_NOPTS_VALUE) {
@@ -339,12 +476,15 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
                 input->streams[audioIndex]->discard = AVDISCARD_ALL;
                 sample.passedOver = true;
             }
+        } else {
+            changes.Take(*p, count);
         }
         av_packet_unref(p);
     }
     // The end of what can be read is where an interrupted file ends; a failing disk is not.
     ThrowOnReadError(input);
-    if (sample.passedOver) ReadLastSoundPackets(input, videoIndex, audioIndex, result, sample);
+    const int soundLast = changes.Follow(videoEnd, arrivals, result, sample);
+    if (sample.passedOver) ReadLastSoundPackets(input, soundLast, result, sample);
     if (mayBePacked) result.unpackedBFrames = UnpackBFrames(result.video, vops);
     const bool slotsTaken = (bare || untimedMpeg) && TakeDecodeSlots(result.video, video);
     if (order && (avi || slotsTaken)) order->Apply(result.video);

@@ -27,6 +27,12 @@ struct ScanResult {
     int64_t audioFirst = AV_NOPTS_VALUE;  // on the time line, filled once the video is indexed
     int64_t audioEnd = AV_NOPTS_VALUE;
     int64_t audioBytes = 0;
+    // Where a transport stream's programme changes (recordings from different sources joined, or
+    // a broadcaster that moves a programme to new packet identifiers), the video and the sound go
+    // on in other streams: those, in the order they follow the chosen ones (stream indices of the
+    // demuxer scanned). Their packets are among `video` and `audio`.
+    std::vector<int> videoFollowers;
+    std::vector<int> audioFollowers;
 };
 
 // Is handed each video packet the pass reads, with its decode index, until it answers false.

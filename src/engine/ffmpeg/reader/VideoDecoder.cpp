@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "engine/ffmpeg/reader/StartCodes.h"
 
@@ -73,6 +74,7 @@ double ThreadCpuSeconds() {
 void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameIndex* index) {
     input_ = std::move(input);
     stream_ = input_->streams[streamIndex];
+    chain_.Set(streamIndex, {});
     index_ = index;
     byteSeek_ = SeeksByByte(input_->iformat);
     for (unsigned i = 0; i < input_->nb_streams; ++i)
@@ -84,6 +86,12 @@ void VideoDecoder::Open(ff::InputContextPtr input, int streamIndex, const FrameI
     packet_ = ff::MakePacket();
     frame_ = ff::MakeFrame();
     if (!packet_ || !frame_) throw EngineError("Out of memory while opening the video decoder.");
+}
+
+void VideoDecoder::SetFollowers(std::vector<int> streamIds) {
+    chain_.Set(stream_->index, std::move(streamIds));
+    for (unsigned i = 0; i < input_->nb_streams; ++i)
+        if (chain_.Follows(*input_->streams[i], *stream_)) input_->streams[i]->discard = AVDISCARD_DEFAULT;
 }
 
 void VideoDecoder::OpenCodec() {
@@ -163,6 +171,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
         avcodec_flush_buffers(codec_.get());
     }
     startPacket_ = decodeIndex;
+    chain_.Restart();
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
@@ -220,7 +229,7 @@ bool VideoDecoder::ReadIndexedPacket(AVPacket* p) {
     // demuxer writes over it.
     av_packet_unref(p);
     while (av_read_frame(input_.get(), p) >= 0) {
-        if (p->stream_index != stream_->index || p->size <= 0) {
+        if (!chain_.Takes(input_.get(), *p) || p->size <= 0) {
             av_packet_unref(p);
             continue;
         }

@@ -4,9 +4,11 @@
 // carries its decode index as its timestamp, so each picture that comes out names its frame
 // whatever reordering the codec does.
 #include <cstdint>
+#include <vector>
 
 #include "engine/FfmpegUtil.h"
 #include "engine/ffmpeg/reader/FrameIndex.h"
+#include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PackedBFrames.h"
 
 namespace trimora {
@@ -18,6 +20,9 @@ class VideoDecoder {
 public:
     // Takes the demuxer; `index` must outlive this object.
     void Open(ff::InputContextPtr input, int streamIndex, const FrameIndex* index);
+    // The container ids of the streams that carry the video on after programme changes, in
+    // order (their packets are in the index).
+    void SetFollowers(std::vector<int> streamIds);
     void Close();
     bool IsOpen() const { return codec_ != nullptr; }
 
@@ -63,6 +68,7 @@ private:
 
     ff::InputContextPtr input_;
     AVStream* stream_ = nullptr;
+    StreamChain chain_;
     ff::CodecContextPtr codec_;
     ff::PacketPtr packet_;
     ff::FramePtr frame_;
