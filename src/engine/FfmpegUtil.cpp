@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace trimora::ff {
@@ -12,10 +13,18 @@ namespace {
 
 struct FileReader {
     int fd = -1;
+    int64_t end = -1;  // the reading ends here as at the end of the file (-1: at its end)
 };
 
 int ReadFile(void* opaque, uint8_t* buffer, int size) {
-    const int fd = static_cast<FileReader*>(opaque)->fd;
+    const auto* file = static_cast<FileReader*>(opaque);
+    const int fd = file->fd;
+    if (file->end >= 0) {
+        const off_t at = lseek(fd, 0, SEEK_CUR);
+        if (at < 0) return AVERROR(errno);
+        if (at >= file->end) return AVERROR_EOF;
+        size = static_cast<int>(std::min<int64_t>(size, file->end - at));
+    }
     for (;;) {
         const ssize_t n = read(fd, buffer, static_cast<size_t>(size));
         if (n > 0) return static_cast<int>(n);
@@ -25,8 +34,10 @@ int ReadFile(void* opaque, uint8_t* buffer, int size) {
 }
 
 int64_t SeekFile(void* opaque, int64_t offset, int whence) {
-    const int fd = static_cast<FileReader*>(opaque)->fd;
+    const auto* file = static_cast<FileReader*>(opaque);
+    const int fd = file->fd;
     if (whence & AVSEEK_SIZE) {
+        if (file->end >= 0) return file->end;
         struct stat status {};
         return fstat(fd, &status) == 0 ? static_cast<int64_t>(status.st_size) : AVERROR(errno);
     }
@@ -113,10 +124,10 @@ void InputContextDeleter::operator()(AVFormatContext* c) const {
     CloseFileReader(own);
 }
 
-AVIOContext* OpenFileReader(const std::string& path, int bufferSize) {
+AVIOContext* OpenFileReader(const std::string& path, int bufferSize, int64_t end) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    return WrapFile(new FileReader{fd}, bufferSize, 0, ReadFile, nullptr, SeekFile);
+    return WrapFile(new FileReader{fd, end}, bufferSize, 0, ReadFile, nullptr, SeekFile);
 }
 
 void CloseFileReader(AVIOContext* reader) {

@@ -62,8 +62,8 @@ inline PacketPtr MakePacket() { return PacketPtr(av_packet_alloc()); }
 // A reader of the file at `path` with a buffer of `bufferSize` bytes, for a demuxer that reads
 // through it (AVFMT_FLAG_CUSTOM_IO); nullptr with errno set where the file cannot be opened.
 // FFmpeg's own file reading takes 32 KB at a time: a long file is then read in hundreds of
-// thousands of system calls.
-AVIOContext* OpenFileReader(const std::string& path, int bufferSize);
+// thousands of system calls. `end` (unless -1): the reading ends there, as at the end of a file.
+AVIOContext* OpenFileReader(const std::string& path, int bufferSize, int64_t end = -1);
 // Closes a reader made by OpenFileReader (nullptr: nothing).
 void CloseFileReader(AVIOContext* reader);
 

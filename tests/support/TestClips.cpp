@@ -391,15 +391,24 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         if (packets.size() < 20 || packets[17].key) throw std::runtime_error("unexpected groups in " + clip);
         WriteBytes(path, ReadBytes(clip).substr(static_cast<size_t>(packets[17].pos)));
     } else if (kind == "programme-change-ts") {
-        // Two recordings joined whose programmes differ in their packet identifiers (as from
-        // another source, or a broadcaster that moved the programme): the demuxer finds the
-        // second one's streams only when it reaches them.
+        // Three recordings joined whose programmes differ in their packet identifiers (as from
+        // other sources, or a broadcaster that moved the programme): the demuxer finds each
+        // one's streams only when it reaches them. H.264 with B-frames and AAC, as broadcast.
         spec.format = "ts";
-        spec.frames = 80;
-        ClipSpec second = spec;
-        second.firstStamp = 81;
-        second.extraArgs = "-mpegts_start_pid 0x200 -mpegts_pmt_start_pid 0x1100 -mpegts_service_id 2";
-        WriteBytes(path, ReadBytes(MakeClip(spec)) + ReadBytes(MakeClip(second)));
+        spec.videoCodec = "libx264";
+        spec.audioCodec = "aac";
+        spec.frames = 60;
+        std::string joined;
+        for (int part = 0; part < 3; ++part) {
+            ClipSpec p = spec;
+            p.firstStamp = 1 + 60 * part;
+            if (part == 2) p.frames = 40;
+            if (part > 0)
+                p.extraArgs = "-mpegts_start_pid " + std::to_string(0x100 * (part + 2)) + " -mpegts_pmt_start_pid " +
+                              std::to_string(0x1000 + 0x100 * part) + " -mpegts_service_id " + std::to_string(part + 1);
+            joined += ReadBytes(MakeClip(p));
+        }
+        WriteBytes(path, joined);
     } else if (kind == "lossy-ts") {
         // Reception dropouts: two of the sound's frames (one to a packet), between the clicks,
         // never reached the recording.

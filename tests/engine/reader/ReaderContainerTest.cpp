@@ -220,8 +220,9 @@ class RecordingTest : public testing::TestWithParam<const char*> {};
 TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) {
     const std::string path = MakeRecording(GetParam());
     // A picture that cannot be decoded leaves the one before in its place, as players show it.
-    // Where the size changes, FFmpeg's own decode loses the last picture of the old size: there
-    // the pictures are the ones the file holds.
+    // Where the size changes, FFmpeg's own decode loses the last picture of the old size, and
+    // where the programme moves to other packet identifiers it ends with the first programme:
+    // there the pictures are the ones the file holds.
     std::vector<int> shown(160);
     std::iota(shown.begin(), shown.end(), 1);
     // FFmpeg's own decode of H.264 with B-frames in AVI starts its pictures two frames late (it
@@ -231,7 +232,7 @@ TEST_P(RecordingTest, FramesAreThePicturesAStraightDecodeShowsAndSeeksFindThem) 
         shown.resize(100);
         std::iota(shown.begin(), shown.end(), 1);
         shown[41] = 41;
-    } else if (std::string(GetParam()) != "joined-formats-ts") {
+    } else if (std::string(GetParam()) != "joined-formats-ts" && std::string(GetParam()) != "programme-change-ts") {
         shown = DecodeStamps(path, std::string(GetParam()) == "damaged");
     }
     ASSERT_GE(shown.size(), 40u);
@@ -285,54 +286,8 @@ TEST_P(RecordingTest, TheSoundRunsBesideThePictures) {
         if (offset + got.size() > whole.size()) continue;
         int worst = 0;
         for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - whole[offset + i]));
-        EXPECT_LE(worst, 2);
-    }
-}
-
-// Two recordings joined whose programmes have different packet identifiers: the second one's
-// streams come into being only where the demuxer reaches them. Its pictures and sound follow
-// the first one's, in sync. The demuxer gives the first part's last packets only at the end of
-// the file: those pictures (one or two) are left out, and the picture before them is held.
-TEST(ProgrammeChangeTest, TheSecondProgrammeFollowsTheFirstInSync) {
-    const std::string path = MakeRecording("programme-change-ts");
-    FfmpegReader reader;
-    reader.OpenForReading(path);
-    ASSERT_TRUE(reader.HasAudio());
-    std::vector<int> stamps;
-    std::vector<double> starts;  // each frame's start on the time line
-    FrameData frame;
-    for (;;) {
-        const double start = reader.CurrentVideoPosition() / 1000.0;
-        reader.ReadNextVideoFrame(frame);
-        if (frame.empty()) break;
-        stamps.push_back(ReadStamp(frame));
-        starts.push_back(start);
-    }
-    ASSERT_EQ(static_cast<int>(stamps.size()), reader.NumberOfFrames());
-    ASSERT_GE(stamps.size(), 157u);
-    for (int stamp = 1; stamp <= 160; ++stamp) {
-        const bool shown = std::find(stamps.begin(), stamps.end(), stamp) != stamps.end();
-        if (stamp <= 77 || stamp > 80) {
-            EXPECT_TRUE(shown) << stamp;
-        }
-    }
-    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end()));
-    // Each click of the sound pattern starts with the picture stamped at a whole second.
-    reader.SeekToFrame(1);
-    const std::vector<int16_t> whole = ReadAllSound(reader, 2304);
-    const std::vector<double> clicks = FindClicks(whole, reader.Channels(), reader.SampleRate());
-    std::vector<double> expected;
-    for (int stamp = 1; stamp <= 160; stamp += 25) {
-        const auto at = std::find(stamps.begin(), stamps.end(), stamp);
-        if (at != stamps.end()) expected.push_back(starts[static_cast<size_t>(at - stamps.begin())]);
-    }
-    ASSERT_EQ(clicks.size(), expected.size());
-    for (size_t i = 0; i < clicks.size(); ++i) EXPECT_NEAR(clicks[i], expected[i], 0.004) << i;
-    // A seek into the second programme finds its pictures.
-    for (const int target : {100, 140, 5}) {
-        reader.SeekToFrame(target);
-        reader.ReadNextVideoFrame(frame);
-        EXPECT_EQ(ReadStamp(frame), stamps[static_cast<size_t>(target - 1)]) << target;
+        // AAC decoded from a seek's run-in comes within a few steps of the straight decoding.
+        EXPECT_LE(worst, std::string(GetParam()) == "programme-change-ts" ? 4 : 2);
     }
 }
 
@@ -365,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc", "
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
                          testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
-                                         "ts-cut-start-high-rate", "lossy-ts", "avi-cut-end", "damaged", "damaged-b-avi"),
+                                         "ts-cut-start-high-rate", "lossy-ts", "programme-change-ts", "avi-cut-end", "damaged", "damaged-b-avi"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

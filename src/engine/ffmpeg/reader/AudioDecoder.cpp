@@ -118,6 +118,8 @@ void AudioDecoder::Reposition(int attempt) {
     ended_ = false;
     lost_ = false;
     realigning_ = false;
+    frameEnd_ = INT64_MIN;
+    partEnd_ = INT64_MAX;
     syncing_ = true;
     lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
@@ -231,6 +233,9 @@ bool AudioDecoder::DecodeMore() {
             flushed_ = true;
             continue;
         }
+        // The first packet of the stream that carries the sound on after a programme change
+        // starts a new decoding: the last one's state does not run into it.
+        if (chain_.Moved(nullptr)) OpenDecoder(stream_);
         const int sent = avcodec_send_packet(codec_.get(), packet_.get());
         av_packet_unref(packet_.get());
         if (sent < 0 && sent != AVERROR(EAGAIN)) {
@@ -255,8 +260,18 @@ void AudioDecoder::Append(const AVFrame& frame) {
             line = timeLine_.toLine(stamp, frame.pkt_pos, expected);
             clockRestarted = lineShift_ != AV_NOPTS_VALUE && line - stamp != lineShift_;
             lineShift_ = line - stamp;
+            if (timeLine_.endOfPart) {
+                const int64_t end = timeLine_.endOfPart(stamp, frame.pkt_pos, expected);
+                partEnd_ = end == INT64_MAX ? INT64_MAX
+                                            : av_rescale_q(end - zeroTime_, stream_->time_base, AVRational{1, rate_});
+            }
         }
         start = av_rescale_q(line - zeroTime_, stream_->time_base, AVRational{1, rate_});
+    } else if (frameEnd_ != INT64_MIN) {
+        // A frame without a time (of a stream that appeared after the opening, whose frames
+        // the demuxer does not count on from a packet's time) follows the one before where that
+        // one ends by its time, not where the sound queued so far ends.
+        start = frameEnd_;
     }
     if (steadyFrameSamples_ == 0) steadyFrameSamples_ = frame.nb_samples;
     else if (steadyFrameSamples_ != frame.nb_samples) steadyFrameSamples_ = -1;
@@ -297,9 +312,19 @@ void AudioDecoder::Append(const AVFrame& frame) {
     if (room <= 0) return;
     std::vector<int16_t> converted(static_cast<size_t>(room) * channels_);
     uint8_t* out[1] = {reinterpret_cast<uint8_t*>(converted.data())};
-    const int made = swr_convert(resampler_.get(), out, room, const_cast<const uint8_t**>(frame.extended_data),
-                                 frame.nb_samples);
+    int made = swr_convert(resampler_.get(), out, room, const_cast<const uint8_t**>(frame.extended_data),
+                           frame.nb_samples);
     if (made <= 0) return;
+    // Sound of a part of a joined file that runs on beyond the part's last picture: the next
+    // part's pictures and sound go there.
+    const int64_t frameEnd = start + made;
+    if (partEnd_ != INT64_MAX && frameEnd > partEnd_) {
+        made = static_cast<int>(std::max<int64_t>(0, partEnd_ - start));
+        if (made == 0) {
+            frameEnd_ = frameEnd;
+            return;
+        }
+    }
 
     // Place the samples on the time line. Right after a seek (or at the start) the first samples
     // go exactly where their timestamp says: silence fills a gap, what lies before the target
@@ -325,6 +350,7 @@ void AudioDecoder::Append(const AVFrame& frame) {
         if (frames >= 0.5 && std::abs(frames - std::round(frames)) * frameLength <= 2) allowed = 0;
     }
     lost_ = false;
+    frameEnd_ = frameEnd;
     int64_t skip = 0;
     // Timestamps that jump by minutes are broken, not a real gap: play on. The sound then ends
     // that much earlier than its last timestamp says.

@@ -44,6 +44,9 @@ public:
         // The stamp at a time on the line, and a byte position to read from to get there.
         std::function<int64_t(int64_t line)> toStamp;
         std::function<int64_t(int64_t line)> positionBefore;
+        // Where the part of the time line that such a stamp lies in ends (INT64_MAX: never):
+        // sound beyond it has no pictures, the next part's go there.
+        std::function<int64_t(int64_t stamp, int64_t pos, int64_t expected)> endOfPart;
     };
     void SetTimeLine(TimeLine timeLine) { timeLine_ = std::move(timeLine); }
     // The container ids of the streams that carry the sound on after programme changes.
@@ -111,6 +114,8 @@ private:
     bool needSeek_ = false;
     bool syncing_ = true;          // the next decoded frame is placed by its timestamp exactly
     bool realigning_ = false;      // the same after the file's clock restarted
+    int64_t frameEnd_ = INT64_MIN; // where the frame placed last ends by its time
+    int64_t partEnd_ = INT64_MAX;  // where the part of the time line of the frame stamped last ends
     bool seekedToStart_ = true;
     int seekAttempt_ = 0;
     bool flushed_ = false;

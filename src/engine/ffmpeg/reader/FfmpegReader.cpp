@@ -292,6 +292,11 @@ void FfmpegReader::FollowVideoClock(const AVStream* audio, const AVStream* video
     timeLine.positionBefore = [=](int64_t line) {
         return index->PositionBefore(av_rescale_q(line, soundBase, pictureBase));
     };
+    timeLine.endOfPart = [=](int64_t stamp, int64_t pos, int64_t expected) {
+        const int64_t end = index->EndOfSegment(av_rescale_q(stamp, soundBase, pictureBase), pos,
+                                                av_rescale_q(expected, soundBase, pictureBase));
+        return end == INT64_MAX ? end : av_rescale_q(end, pictureBase, soundBase);
+    };
     audio_.SetTimeLine(std::move(timeLine));
 }
 

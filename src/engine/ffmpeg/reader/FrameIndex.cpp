@@ -225,6 +225,8 @@ std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
             ranged = true;
             *value += current.offset;
         }
+        if (e.pts != kNoTime || e.dts != kNoTime)
+            current.lineStart = std::min(current.lineStart, e.pts != kNoTime ? e.pts : e.dts);
         latestDts = later(latestDts, e.dts);
         latestPts = later(latestPts, e.pts);
     }
@@ -257,8 +259,8 @@ bool FrameIndex::HideBefore(int64_t decodeIndex) {
     return changed;
 }
 
-int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const {
-    if (segments_.size() <= 1) return stamp + (segments_.empty() ? 0 : segments_.front().offset);
+size_t FrameIndex::SegmentOf(int64_t stamp, int64_t pos, int64_t expected) const {
+    if (segments_.size() <= 1) return 0;
     // Sound is stored up to a second or two away from the pictures of the same time.
     const int64_t margin = std::llround(2 / tick_);
     const auto holds = [&](size_t k) {
@@ -272,7 +274,7 @@ int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) con
             if (chosen > 0 && holds(chosen - 1)) --chosen;
             else if (chosen + 1 < segments_.size() && holds(chosen + 1)) ++chosen;
         }
-        return stamp + segments_[chosen].offset;
+        return chosen;
     }
     bool found = false;
     for (size_t k = 0; k < segments_.size(); ++k) {
@@ -283,7 +285,17 @@ int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) con
         if (!found || distance(k) < distance(chosen)) chosen = k;
         found = true;
     }
-    return stamp + segments_[chosen].offset;
+    return chosen;
+}
+
+int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const {
+    if (segments_.empty()) return stamp;
+    return stamp + segments_[SegmentOf(stamp, pos, expected)].offset;
+}
+
+int64_t FrameIndex::EndOfSegment(int64_t stamp, int64_t pos, int64_t expected) const {
+    const size_t k = SegmentOf(stamp, pos, expected);
+    return k + 1 < segments_.size() ? segments_[k + 1].lineStart : INT64_MAX;
 }
 
 const TimeSegment& FrameIndex::SegmentAt(int64_t timeLine) const {

@@ -36,6 +36,7 @@ struct TimeSegment {
     int64_t firstStamp = 0;      // range of the stream's own times (decode and presentation) in it
     int64_t lastStamp = 0;
     int64_t offset = 0;          // added to its stamps to place them on the time line
+    int64_t lineStart = INT64_MAX;  // where its first picture is shown on the time line
 };
 
 class FrameIndex {
@@ -79,6 +80,9 @@ public:
     // lies on the time line. `pos`, its byte position where known, tells segments apart whose
     // stamps repeat; without it the segment placing the stamp nearest `expected` is taken.
     int64_t ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const;
+    // Where the part of the time line that such a stamp lies in ends: where the next segment's
+    // first picture is shown (INT64_MAX for the last segment).
+    int64_t EndOfSegment(int64_t stamp, int64_t pos, int64_t expected) const;
     // The stamp of the stream's clock at a time on the time line, and the byte position of a
     // packet at or before it (-1 unknown): where to start reading to get there.
     int64_t ToStamp(int64_t timeLine) const;
@@ -102,6 +106,8 @@ private:
     void InferMissingTimes(const std::vector<PacketEntry>& timed, std::vector<int64_t>& order,
                            std::vector<int64_t>& times) const;
     std::vector<PacketEntry> PlaceOnTimeLine();
+    // The segment a stamp lies in (see ToTimeLine).
+    size_t SegmentOf(int64_t stamp, int64_t pos, int64_t expected) const;
     int64_t PeriodTicks() const;
     const TimeSegment& SegmentAt(int64_t timeLine) const;
 

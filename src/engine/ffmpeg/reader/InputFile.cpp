@@ -187,8 +187,52 @@ bool StreamChain::Takes(AVFormatContext* input, const AVPacket& p) {
         stage = static_cast<size_t>(found - followers_.begin()) + 1;
     }
     if (stage < stage_) return false;
+    moved_ = seen_ && stage > stage_;
+    if (moved_) movedFrom_ = stage_ == 0 ? input->streams[index_]->id : followers_[stage_ - 1];
     stage_ = stage;
+    seen_ = true;
     return true;
+}
+
+std::vector<ff::PacketPtr> TransportPacketsBefore(const std::string& url, int64_t from, int64_t to, AVMediaType type,
+                                                  int id) {
+    const std::string path = url.rfind("file:", 0) == 0 ? url.substr(5) : url;
+    constexpr int kReadBuffer = 256 << 10;
+    AVIOContext* reader = ff::OpenFileReader(path, kReadBuffer, to);
+    if (!reader) throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(AVERROR(errno)));
+    // A stretch of a few megabytes before holds the programme tables the demuxer needs first.
+    constexpr int64_t kRunIn = int64_t{4} << 20;
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw || avio_seek(reader, std::max<int64_t>(0, from - kRunIn), SEEK_SET) < 0) {
+        avformat_free_context(raw);
+        ff::CloseFileReader(reader);
+        throw EngineError("The file " + Quoted(path) + " cannot be read.");
+    }
+    raw->pb = reader;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const int opened = avformat_open_input(&raw, ("file:" + path).c_str(), av_find_input_format("mpegts"), &options);
+    av_dict_free(&options);
+    if (opened < 0) {
+        ff::CloseFileReader(reader);
+        throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(opened));
+    }
+    ff::InputContextPtr input(raw);
+    std::vector<ff::PacketPtr> packets;
+    for (;;) {
+        ff::PacketPtr p = ff::MakePacket();
+        if (!p) throw EngineError("Out of memory while reading the file.");
+        if (av_read_frame(raw, p.get()) < 0) break;
+        AVStream* stream = raw->streams[p->stream_index];
+        if (stream->id == id && stream->codecpar->codec_type == type && p->size > 0 && p->pos >= from)
+            packets.push_back(std::move(p));
+        else if (stream->id != id)
+            stream->discard = AVDISCARD_ALL;
+    }
+    if (raw->pb && raw->pb->error < 0 && raw->pb->error != AVERROR_EOF)
+        throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(raw->pb->error));
+    return packets;
 }
 
 std::string CodecName(AVCodecID id) {

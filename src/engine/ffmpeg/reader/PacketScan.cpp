@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/EngineError.h"
+#include "engine/ffmpeg/reader/InputFile.h"
 #include "engine/ffmpeg/reader/PackedBFrames.h"
 #include "engine/ffmpeg/reader/StartCodes.h"
 
@@ -307,9 +308,9 @@ public:
     // carried it on) has ended, each with the sound of its own programme where that is of the
     // chosen sound's kind. `videoEnd`: where the chosen video's last packet lies; `arrivals`:
     // when each of its packets in `result` came. The last packets of a stream come only at the
-    // end of the file, after those of the stream that follows it: they cannot be decoded in
-    // their place and are left out. Gives the stream whose sound is read last; `sample` takes
-    // what its packets read tell.
+    // end of the file, after those of the stream that follows it: they are kept where a reading
+    // that ends where the next stream begins gives them (the decoder reads them so), else left
+    // out. Gives the stream whose sound is read last; `sample` takes what its packets read tell.
     int Follow(int64_t videoEnd, const std::vector<unsigned>& arrivals, ScanResult& result,
                SoundSample& sample) const {
         std::vector<std::pair<int64_t, int>> starts;
@@ -317,27 +318,27 @@ public:
             if (!s.video.empty() && s.first >= 0) starts.emplace_back(s.first, index);
         std::sort(starts.begin(), starts.end());
         std::vector<int> chain;
+        std::vector<int64_t> before;  // where the video before each of the chain ends
         for (const auto& [first, index] : starts) {
             if (first <= videoEnd) continue;  // beside the video, not after it
             chain.push_back(index);
+            before.push_back(videoEnd);
             videoEnd = streams_.at(index).last;
         }
-        if (!chain.empty()) {
-            size_t kept = arrivals.size();
-            while (kept > 0 && arrivals[kept - 1] > streams_.at(chain.front()).firstArrival) --kept;
-            result.video.resize(std::min(result.video.size(), kept));
-        }
+        if (!chain.empty())
+            result.video.resize(Kept(result.video, arrivals, input_->streams[video_]->id, streams_.at(chain.front())));
         int soundLast = audio_;
         for (size_t k = 0; k < chain.size(); ++k) {
             const int index = chain[k];
             const Stream& s = streams_.at(index);
-            size_t kept = s.video.size();
-            if (k + 1 < chain.size())
-                while (kept > 0 && s.arrivals[kept - 1] > streams_.at(chain[k + 1]).firstArrival) --kept;
+            const size_t kept = k + 1 < chain.size() ? Kept(s.video, s.arrivals, input_->streams[index]->id,
+                                                            streams_.at(chain[k + 1]))
+                                                     : s.video.size();
             result.video.insert(result.video.end(), s.video.begin(), s.video.begin() + static_cast<ptrdiff_t>(kept));
             result.videoBytes += s.bytes;
             result.videoFollowers.push_back(index);
-            const int sound = SoundBeside(index);
+            const int sound = SoundBeside(index, before[k], k + 1 < chain.size() ? streams_.at(chain[k + 1]).first
+                                                                                  : INT64_MAX);
             if (sound >= 0) {
                 const Stream& a = streams_.at(sound);
                 result.audio.insert(result.audio.end(), a.sound.audio.begin(), a.sound.audio.end());
@@ -364,6 +365,29 @@ private:
         int64_t first = -1, last = -1;
     };
 
+    // How many of `video` (of the stream `id`, their arrivals in `arrivals`) are kept before
+    // `next` takes over.
+    size_t Kept(const std::vector<PacketEntry>& video, const std::vector<unsigned>& arrivals, int id,
+                const Stream& next) const {
+        size_t onTime = std::min(video.size(), arrivals.size());
+        while (onTime > 0 && arrivals[onTime - 1] > next.firstArrival) --onTime;
+        if (onTime == video.size()) return onTime;
+        int64_t from = next.first;
+        for (size_t i = onTime; i < video.size(); ++i)
+            if (video[i].pos >= 0) from = std::min(from, video[i].pos);
+        try {
+            const std::vector<ff::PacketPtr> read = TransportPacketsBefore(
+                input_->url ? input_->url : "", from, next.first, AVMEDIA_TYPE_VIDEO, id);
+            for (size_t i = onTime; i < video.size(); ++i) {
+                const auto same = [&](const ff::PacketPtr& p) { return p->pos == video[i].pos && video[i].pos >= 0; };
+                if (std::none_of(read.begin(), read.end(), same)) return onTime;
+            }
+            return video.size();
+        } catch (const EngineError&) {
+            return onTime;
+        }
+    }
+
     bool Like(const AVStream* stream, int chosen) const {
         if (chosen < 0) return false;
         const AVStream* c = input_->streams[chosen];
@@ -371,19 +395,30 @@ private:
                stream->codecpar->codec_id == c->codecpar->codec_id && av_cmp_q(stream->time_base, c->time_base) == 0;
     }
 
-    // The new sound stream of the programme that holds `videoIndex`, -1 when there is none.
-    int SoundBeside(int videoIndex) const {
-        for (unsigned k = 0; k < input_->nb_programs; ++k) {
-            const AVProgram* program = input_->programs[k];
+    // The new sound stream that goes with the new video `videoIndex`: the first that begins
+    // after the video before it ended (`after`) and before the next video begins (`until`),
+    // one of the video's own programme where the demuxer still tells it. -1 when there is none.
+    int SoundBeside(int videoIndex, int64_t after, int64_t until) const {
+        const AVProgram* program = av_find_program_from_stream(const_cast<AVFormatContext*>(input_), nullptr, videoIndex);
+        const auto inProgram = [&](int index) {
+            if (!program) return false;
             const unsigned* begin = program->stream_index;
             const unsigned* end = begin + program->nb_stream_indexes;
-            if (std::find(begin, end, static_cast<unsigned>(videoIndex)) == end) continue;
-            for (const unsigned* i = begin; i != end; ++i) {
-                const auto found = streams_.find(static_cast<int>(*i));
-                if (found != streams_.end() && !found->second.sound.audio.empty()) return found->first;
+            return std::find(begin, end, static_cast<unsigned>(index)) != end;
+        };
+        int chosen = -1;
+        int64_t chosenFirst = INT64_MAX;
+        bool chosenInProgram = false;
+        for (const auto& [index, s] : streams_) {
+            if (s.sound.audio.empty() || s.first <= after || s.first >= until) continue;
+            const bool own = inProgram(index);
+            if (chosen < 0 || (own && !chosenInProgram) || (own == chosenInProgram && s.first < chosenFirst)) {
+                chosen = index;
+                chosenFirst = s.first;
+                chosenInProgram = own;
             }
         }
-        return -1;
+        return chosen;
     }
 
     const AVFormatContext* input_;

@@ -172,6 +172,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
     }
     startPacket_ = decodeIndex;
     chain_.Restart();
+    queued_.clear();
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
@@ -228,11 +229,14 @@ bool VideoDecoder::ReadIndexedPacket(AVPacket* p) {
     // held (one left waiting by a positioning that was started again) is let go first: the
     // demuxer writes over it.
     av_packet_unref(p);
+    if (TakeQueued(p)) return true;
     while (av_read_frame(input_.get(), p) >= 0) {
         if (!chain_.Takes(input_.get(), *p) || p->size <= 0) {
             av_packet_unref(p);
             continue;
         }
+        int from = -1;
+        if (nextPacket_ >= 0 && chain_.Moved(&from) && TakeLateTail(*p, from)) return TakeQueued(p);
         if (nextPacket_ < 0) {
             const auto known = index_->Recognise(p->pos, p->dts, p->pts, (p->flags & AV_PKT_FLAG_KEY) != 0);
             if (!known) {
@@ -244,6 +248,37 @@ bool VideoDecoder::ReadIndexedPacket(AVPacket* p) {
         return true;
     }
     return false;
+}
+
+bool VideoDecoder::TakeLateTail(AVPacket& first, int id) {
+    std::vector<int64_t> due;
+    for (int64_t k = nextPacket_; k < index_->PacketCount(); ++k) {
+        const int64_t pos = index_->Packet(k).pos;
+        if (pos < 0 || first.pos < 0 || pos >= first.pos) break;
+        due.push_back(pos);
+    }
+    if (due.empty()) return false;
+    std::vector<ff::PacketPtr> read = TransportPacketsBefore(input_->url ? input_->url : "",
+                                                             *std::min_element(due.begin(), due.end()), first.pos,
+                                                             stream_->codecpar->codec_type, id);
+    for (const int64_t pos : due) {
+        const auto found = std::find_if(read.begin(), read.end(), [pos](const ff::PacketPtr& p) { return p && p->pos == pos; });
+        if (found == read.end())
+            throw EngineError("The video cannot be read where its programme changes: the file seems damaged.");
+        queued_.push_back(std::move(*found));
+    }
+    ff::PacketPtr held = ff::MakePacket();
+    if (!held) throw EngineError("Out of memory while reading the video.");
+    av_packet_move_ref(held.get(), &first);
+    queued_.push_back(std::move(held));
+    return true;
+}
+
+bool VideoDecoder::TakeQueued(AVPacket* p) {
+    if (queued_.empty()) return false;
+    av_packet_move_ref(p, queued_.front().get());
+    queued_.pop_front();
+    return true;
 }
 
 AVFrame* VideoDecoder::Next(int32_t& frameNumber) {

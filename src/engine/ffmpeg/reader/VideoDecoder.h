@@ -4,6 +4,7 @@
 // carries its decode index as its timestamp, so each picture that comes out names its frame
 // whatever reordering the codec does.
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "engine/FfmpegUtil.h"
@@ -64,11 +65,18 @@ private:
     bool NewPictureSize(const AVPacket& packet);
     // Reads the next packet of the video stream that the index knows; nextPacket_ is its number.
     bool ReadIndexedPacket(AVPacket* packet);
+    // Where the stream has just moved on to a follower (`first`, whose packet came first) while
+    // packets of the stream `id` before it are still due: reads those (the demuxer would give
+    // them only at the end of the file) and queues them before `first`. False when none are due.
+    bool TakeLateTail(AVPacket& first, int id);
+    // A packet queued by TakeLateTail, moved into `p`.
+    bool TakeQueued(AVPacket* p);
     bool TrySeek(int attempt, int64_t decodeIndex);
 
     ff::InputContextPtr input_;
     AVStream* stream_ = nullptr;
     StreamChain chain_;
+    std::deque<ff::PacketPtr> queued_;  // see TakeLateTail
     ff::CodecContextPtr codec_;
     ff::PacketPtr packet_;
     ff::FramePtr frame_;
