@@ -64,27 +64,39 @@ bool PictureSizeUnknown(const AVFormatContext* input) {
     return false;
 }
 
+// The file is read by the program itself, a quarter of a megabyte at a time: opening a long
+// file reads all of it.
+constexpr int kReadBuffer = 256 << 10;
+
+// A demuxer context that reads the file from byte `from` through a reader of the program's own,
+// up to `end` as if the file ended there (-1: its end). Throws EngineError.
+AVFormatContext* ReadingContext(const std::string& path, int64_t from, int64_t end) {
+    AVIOContext* reader = ff::OpenFileReader(path, kReadBuffer, end);
+    if (!reader) throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(AVERROR(errno)));
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw || (from > 0 && avio_seek(reader, from, SEEK_SET) < 0)) {
+        avformat_free_context(raw);
+        ff::CloseFileReader(reader);
+        throw EngineError(raw ? "The file " + Quoted(path) + " cannot be read."
+                              : "Out of memory while opening " + Quoted(path) + ".");
+    }
+    raw->pb = reader;
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    return raw;
+}
+
 // `thorough`: the streams are probed as far as a recording that starts within a group of
 // pictures needs (FFmpeg's own probe reads 5 MB, which at a camera's bit rate ends before the
 // first picture that tells the size).
 ff::InputContextPtr OpenProbed(const std::string& path, const std::function<bool(AVFormatContext*)>& giveIndex,
                                bool thorough) {
-    // The file is read by the program itself, a quarter of a megabyte at a time: opening a long
-    // file reads all of it. Its name stays the demuxer's url, as the file protocol would take it
-    // (literally: no colon in a name is read as a protocol).
+    // The file's name stays the demuxer's url, as the file protocol would take it (literally: no
+    // colon in a name is read as a protocol).
     static std::once_flag limited;
     std::call_once(limited, [] { av_max_alloc(kLargestBlock); });
-    constexpr int kReadBuffer = 256 << 10;
     const std::string url = "file:" + path;
-    AVIOContext* reader = ff::OpenFileReader(path, kReadBuffer);
-    if (!reader) throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(AVERROR(errno)));
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw) {
-        ff::CloseFileReader(reader);
-        throw EngineError("Out of memory while opening " + Quoted(path) + ".");
-    }
-    raw->pb = reader;
-    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVFormatContext* raw = ReadingContext(path, 0, -1);
+    AVIOContext* reader = raw->pb;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     av_dict_set(&options, "format_whitelist", kDemuxers, 0);
@@ -197,19 +209,10 @@ bool StreamChain::Takes(AVFormatContext* input, const AVPacket& p) {
 std::vector<ff::PacketPtr> TransportPacketsBefore(const std::string& url, int64_t from, int64_t to, AVMediaType type,
                                                   int id) {
     const std::string path = url.rfind("file:", 0) == 0 ? url.substr(5) : url;
-    constexpr int kReadBuffer = 256 << 10;
-    AVIOContext* reader = ff::OpenFileReader(path, kReadBuffer, to);
-    if (!reader) throw EngineError("The file " + Quoted(path) + " cannot be read: " + ff::ErrorText(AVERROR(errno)));
     // A stretch of a few megabytes before holds the programme tables the demuxer needs first.
     constexpr int64_t kRunIn = int64_t{4} << 20;
-    AVFormatContext* raw = avformat_alloc_context();
-    if (!raw || avio_seek(reader, std::max<int64_t>(0, from - kRunIn), SEEK_SET) < 0) {
-        avformat_free_context(raw);
-        ff::CloseFileReader(reader);
-        throw EngineError("The file " + Quoted(path) + " cannot be read.");
-    }
-    raw->pb = reader;
-    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    AVFormatContext* raw = ReadingContext(path, std::max<int64_t>(0, from - kRunIn), to);
+    AVIOContext* reader = raw->pb;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int opened = avformat_open_input(&raw, ("file:" + path).c_str(), av_find_input_format("mpegts"), &options);
