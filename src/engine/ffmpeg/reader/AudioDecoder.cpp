@@ -10,7 +10,6 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-
 namespace trimora {
 
 namespace {

@@ -51,7 +51,6 @@ public:
         followers_ = std::move(followerIds);
         Restart();
     }
-    const std::vector<int>& Followers() const { return followers_; }
     // After a seek: the next packet may be of any of them.
     void Restart() {
         stage_ = 0;
@@ -78,6 +77,7 @@ private:
     int movedFrom_ = -1;
     bool seen_ = false;  // a packet was taken since the last restart
 };
+
 // The codec's long name as the information boxes show it.
 std::string CodecName(AVCodecID id);
 
