@@ -393,15 +393,18 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
     } else if (kind == "programme-change-ts") {
         // Three recordings joined whose programmes differ in their packet identifiers (as from
         // other sources, or a broadcaster that moved the programme): the demuxer finds each
-        // one's streams only when it reaches them. H.264 with B-frames and AAC, as broadcast.
+        // one's streams only when it reaches them. H.264 with B-frames and AAC, as broadcast,
+        // with MPEG-2 and MP2 in the middle.
         spec.format = "ts";
-        spec.videoCodec = "libx264";
-        spec.audioCodec = "aac";
         spec.frames = 60;
         std::string joined;
         for (int part = 0; part < 3; ++part) {
             ClipSpec p = spec;
             p.firstStamp = 1 + 60 * part;
+            if (part != 1) {
+                p.videoCodec = "libx264";
+                p.audioCodec = "aac";
+            }
             if (part == 2) p.frames = 40;
             if (part > 0)
                 p.extraArgs = "-mpegts_start_pid " + std::to_string(0x100 * (part + 2)) + " -mpegts_pmt_start_pid " +

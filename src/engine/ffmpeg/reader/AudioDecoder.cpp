@@ -233,8 +233,10 @@ bool AudioDecoder::DecodeMore() {
             continue;
         }
         // The first packet of the stream that carries the sound on after a programme change
-        // starts a new decoding: the last one's state does not run into it.
-        if (chain_.Moved(nullptr)) OpenDecoder(stream_);
+        // starts a new decoding: the last one's state does not run into it, and the stream may
+        // be of another codec.
+        const AVStream* from = input_->streams[packet_->stream_index];
+        if (chain_.Moved(nullptr) || from->codecpar->codec_id != codec_->codec_id) OpenDecoder(from);
         const int sent = avcodec_send_packet(codec_.get(), packet_.get());
         av_packet_unref(packet_.get());
         if (sent < 0 && sent != AVERROR(EAGAIN)) {

@@ -211,10 +211,6 @@ std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
                 current.firstPacket = static_cast<int64_t>(i);
                 current.pos = e.pos;
                 current.offset = (previous != kNoTime ? previous : latest) + period - stamp;
-                // Nor is the new part's first picture shown before the last one of the part
-                // before ends (that part's last pictures in decode order may be missing).
-                if (byDts && e.pts != kNoTime && latestPts != kNoTime)
-                    current.offset = std::max(current.offset, latestPts + period - e.pts);
                 ranged = false;
             }
         }
@@ -231,6 +227,32 @@ std::vector<PacketEntry> FrameIndex::PlaceOnTimeLine() {
         latestPts = later(latestPts, e.pts);
     }
     segments_.push_back(current);
+    // Each part's first picture is shown where the part before ends (its last picture's end):
+    // parts whose pictures wait differently long between decoding and showing (a programme
+    // change from MPEG-2 to H.264 with B-frames) would otherwise leave a gap or overlap there.
+    // Where a part's pictures do not all tell when they are shown, its decode times place it.
+    const auto allShown = [&](size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            if (timed[i].pts == kNoTime) return false;
+        return from < to;
+    };
+    for (size_t k = 1; k < segments_.size(); ++k) {
+        const auto first = static_cast<size_t>(segments_[k].firstPacket);
+        const auto before = static_cast<size_t>(segments_[k - 1].firstPacket);
+        const auto next = k + 1 < segments_.size() ? static_cast<size_t>(segments_[k + 1].firstPacket) : timed.size();
+        if (!allShown(before, first) || !allShown(first, next)) continue;
+        int64_t end = kNoTime;
+        for (size_t i = before; i < first; ++i) end = later(end, timed[i].pts + period);
+        const int64_t shift = end - segments_[k].lineStart;
+        if (shift == 0) continue;
+        for (size_t i = first; i < timed.size(); ++i)
+            for (int64_t* value : {&timed[i].pts, &timed[i].dts})
+                if (*value != kNoTime) *value += shift;
+        for (size_t j = k; j < segments_.size(); ++j) {
+            segments_[j].offset += shift;
+            segments_[j].lineStart += shift;
+        }
+    }
     // A segment whose first packet came without a position is found by its next one that has one.
     for (size_t k = 0; k < segments_.size(); ++k) {
         const int64_t end = k + 1 < segments_.size() ? segments_[k + 1].firstPacket : PacketCount();

@@ -388,11 +388,13 @@ private:
         }
     }
 
+    // Of the chosen stream's kind, whatever its codec, with a decoder for it.
     bool Like(const AVStream* stream, int chosen) const {
         if (chosen < 0) return false;
         const AVStream* c = input_->streams[chosen];
         return stream->codecpar->codec_type == c->codecpar->codec_type &&
-               stream->codecpar->codec_id == c->codecpar->codec_id && av_cmp_q(stream->time_base, c->time_base) == 0;
+               !(stream->disposition & AV_DISPOSITION_ATTACHED_PIC) && avcodec_find_decoder(stream->codecpar->codec_id) &&
+               av_cmp_q(stream->time_base, c->time_base) == 0;
     }
 
     // The new sound stream that goes with the new video `videoIndex`: the first that begins

@@ -95,11 +95,12 @@ void VideoDecoder::SetFollowers(std::vector<int> streamIds) {
 }
 
 void VideoDecoder::OpenCodec() {
-    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
+    const AVStream* stream = decoding_ ? decoding_ : stream_;
+    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!decoder) throw EngineError("There is no decoder for the video format of this file.");
     codec_.reset(avcodec_alloc_context3(decoder));
     if (!codec_) throw EngineError("Out of memory while opening the video decoder.");
-    const AVCodecParameters* parameters = unpacker_.IsOpen() ? unpacker_.Parameters() : stream_->codecpar;
+    const AVCodecParameters* parameters = unpacker_.IsOpen() ? unpacker_.Parameters() : stream->codecpar;
     ff::Check(avcodec_parameters_to_context(codec_.get(), parameters), "Cannot set up the video decoder");
     codec_->pkt_timebase = stream_->time_base;
     codec_->thread_count = threaded_ ? ThreadsForCores(av_cpu_count()) : 1;
@@ -177,6 +178,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
     packetWaiting_ = false;
     flushed_ = false;
     drainingForNewSize_ = false;
+    codecChange_ = false;
     sequenceSize_ = 0;
     atEnd_ = false;
     putBack_ = false;
@@ -335,8 +337,14 @@ AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
             // A picture of the old size that cannot be decoded is passed over as any other.
             if (received == AVERROR(ENOMEM)) ff::Check(received, "The video cannot be decoded");
             if (received != AVERROR_EOF && received != AVERROR(EAGAIN) && ++failures < kFailuresInARow) continue;
-            // All of the old size is out: the decoder starts again with the waiting packet.
-            avcodec_flush_buffers(codec_.get());
+            // All of the old size (or codec) is out: the decoder starts again with the waiting
+            // packet, opened anew where the stream it comes from is of another codec.
+            if (codecChange_) {
+                codecChange_ = false;
+                OpenCodec();
+            } else {
+                avcodec_flush_buffers(codec_.get());
+            }
             drainingForNewSize_ = false;
             flushed_ = false;
             failures = 0;
@@ -360,6 +368,18 @@ AVFrame* VideoDecoder::Decode(int32_t& frameNumber) {
             continue;
         }
         AVPacket* p = packet_.get();
+        // A programme change may carry the video on in another codec (SD in MPEG-2 followed by
+        // HD in H.264): the pictures of the one are let out, then a decoder for the other opens.
+        const AVStream* from = input_->streams[p->stream_index];
+        if (from->codecpar->codec_id != codec_->codec_id && !unpacker_.IsOpen()) {
+            decoding_ = from;
+            codecChange_ = true;
+            packetWaiting_ = true;
+            avcodec_send_packet(codec_.get(), nullptr);
+            flushed_ = true;
+            drainingForNewSize_ = true;
+            continue;
+        }
         if (NewPictureSize(*p)) {
             // The MPEG-1/2 decoder lets go of the picture it still holds (the last of the old
             // size) when the size changes, as where two recordings were joined: it is drained

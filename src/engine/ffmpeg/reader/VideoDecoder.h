@@ -87,6 +87,8 @@ private:
     bool packetWaiting_ = false;  // packet_ holds the start packet, not yet sent
     bool flushed_ = false;
     bool drainingForNewSize_ = false;  // flushed_ to let out the pictures of the old size
+    bool codecChange_ = false;         // ... or codec: a decoder for `decoding_` opens next
+    const AVStream* decoding_ = nullptr;  // the stream the decoder was opened for (nullptr: stream_)
     uint32_t sequenceSize_ = 0;       // MPEG-1/2: width << 12 | height of the last sequence header, 0 unknown
     bool atEnd_ = false;
     bool putBack_ = false;
