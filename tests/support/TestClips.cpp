@@ -406,9 +406,10 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
                 p.audioCodec = "aac";
             }
             if (part == 2) p.frames = 40;
-            if (part > 0)
-                p.extraArgs = "-mpegts_start_pid " + std::to_string(0x100 * (part + 2)) + " -mpegts_pmt_start_pid " +
-                              std::to_string(0x1000 + 0x100 * part) + " -mpegts_service_id " + std::to_string(part + 1);
+            // The second keeps the programme's number and table (its streams change in place, and
+            // the demuxer's probe finds them at once); the third is a programme of its own.
+            if (part > 0) p.extraArgs = "-mpegts_start_pid " + std::to_string(0x100 * (part + 2));
+            if (part == 2) p.extraArgs += " -mpegts_pmt_start_pid 0x1200 -mpegts_service_id 3";
             joined += ReadBytes(MakeClip(p));
         }
         WriteBytes(path, joined);

@@ -59,8 +59,8 @@ void WritePatternWav(const std::string& path, int sampleRate, int channels, int6
 //   "ts-cut-start-high-rate": the same at 12 Mbit/s in groups of 150 frames, so that the first
 //       keyframe comes 8 MB after the start;
 //   "programme-change-ts": three transport streams joined (stamps 1-60, 61-120, 121-160), each
-//       one's programme under other packet identifiers: H.264 and AAC, MPEG-2 and MP2, H.264
-//       and AAC;
+//       one's streams under other packet identifiers (the second in the first one's programme,
+//       the third in a programme of its own): H.264 and AAC, MPEG-2 and MP2, H.264 and AAC;
 //   "lossy-ts": a transport stream of 100 frames, one sound frame to a packet, of which two
 //       (numbered 62 and 104 from 0, between the clicks) were lost as in a reception dropout;
 //   "remuxed-mpg": a program stream the ffmpeg command muxed from the elementary streams of an

@@ -262,28 +262,57 @@ void ReadLastSoundPackets(AVFormatContext* input, int audioIndex, ScanResult& re
     }
 }
 
-// The streams of a transport stream that appear while it is read (a new programme's): the video
-// and the sound of one may carry on the chosen ones where those end.
+// The index entry of a video packet as the demuxer gives it.
+PacketEntry EntryOf(const AVPacket& p) {
+    PacketEntry e;
+    e.pts = p.pts;
+    e.dts = p.dts;
+    e.pos = p.pos;
+    e.duration = p.duration;
+    e.key = (p.flags & AV_PKT_FLAG_KEY) != 0;
+    e.discard = (p.flags & AV_PKT_FLAG_DISCARD) != 0;
+    return e;
+}
+
+// The other streams of a transport stream: the video and the sound of another programme may
+// carry on the chosen ones where those end (whether the probe already found that programme's
+// streams or the demuxer finds them while the file is read). A stream that begins while the
+// chosen video goes on is another programme beside it, and is passed over from then on.
 class ProgrammeChanges {
 public:
-    ProgrammeChanges(const AVFormatContext* input, int videoIndex, int audioIndex)
-        : input_(input), video_(videoIndex), audio_(audioIndex), known_(input->nb_streams),
-          on_(videoIndex >= 0 && std::strcmp(input->iformat->name, "mpegts") == 0) {}
+    ProgrammeChanges(AVFormatContext* input, int videoIndex, int audioIndex)
+        : input_(input), video_(videoIndex), audio_(audioIndex),
+          on_(videoIndex >= 0 && std::strcmp(input->iformat->name, "mpegts") == 0) {
+        if (!on_) return;
+        for (unsigned i = 0; i < input->nb_streams; ++i) {
+            const int n = static_cast<int>(i);
+            if (n != videoIndex && n != audioIndex && (Like(input->streams[i], video_) || Like(input->streams[i], audio_)))
+                input->streams[i]->discard = AVDISCARD_DEFAULT;
+        }
+    }
+
+    // A packet of the chosen video at byte `pos`: the streams begun before it run beside it.
+    void ChosenVideoAt(int64_t pos) {
+        for (const int index : begun_) {
+            Stream& s = streams_[index];
+            if (s.first >= pos) continue;
+            s.beside = true;
+            s.video = {};
+            s.arrivals = {};
+            input_->streams[index]->discard = AVDISCARD_ALL;
+        }
+        begun_.erase(std::remove_if(begun_.begin(), begun_.end(), [&](int index) { return streams_[index].beside; }),
+                     begun_.end());
+    }
 
     // Takes a packet of a stream other than the chosen ones, the `arrival`-th the demuxer gave.
     void Take(const AVPacket& p, unsigned arrival) {
-        if (!on_ || p.stream_index < known_ || p.size <= 0) return;
+        if (!on_ || p.size <= 0) return;
         AVStream* stream = input_->streams[p.stream_index];
         Stream& s = streams_[p.stream_index];
+        if (s.beside) return;
         if (Like(stream, video_)) {
-            PacketEntry e;
-            e.pts = p.pts;
-            e.dts = p.dts;
-            e.pos = p.pos;
-            e.duration = p.duration;
-            e.key = (p.flags & AV_PKT_FLAG_KEY) != 0;
-            e.discard = (p.flags & AV_PKT_FLAG_DISCARD) != 0;
-            s.video.push_back(e);
+            s.video.push_back(EntryOf(p));
             s.arrivals.push_back(arrival);
             s.bytes += p.size;
         } else if (Like(stream, audio_)) {
@@ -300,6 +329,7 @@ public:
         if (s.first < 0) {
             s.first = p.pos;
             s.firstArrival = arrival;
+            begun_.push_back(p.stream_index);
         }
         s.last = std::max(s.last, p.pos);
     }
@@ -315,7 +345,7 @@ public:
                SoundSample& sample) const {
         std::vector<std::pair<int64_t, int>> starts;
         for (const auto& [index, s] : streams_)
-            if (!s.video.empty() && s.first >= 0) starts.emplace_back(s.first, index);
+            if (!s.beside && !s.video.empty() && s.first >= 0) starts.emplace_back(s.first, index);
         std::sort(starts.begin(), starts.end());
         std::vector<int> chain;
         std::vector<int64_t> before;  // where the video before each of the chain ends
@@ -363,6 +393,7 @@ private:
         SoundSample sample;
         int64_t bytes = 0;
         int64_t first = -1, last = -1;
+        bool beside = false;  // it began while the chosen video went on
     };
 
     // How many of `video` (of the stream `id`, their arrivals in `arrivals`) are kept before
@@ -401,7 +432,7 @@ private:
     // after the video before it ended (`after`) and before the next video begins (`until`),
     // one of the video's own programme where the demuxer still tells it. -1 when there is none.
     int SoundBeside(int videoIndex, int64_t after, int64_t until) const {
-        const AVProgram* program = av_find_program_from_stream(const_cast<AVFormatContext*>(input_), nullptr, videoIndex);
+        const AVProgram* program = av_find_program_from_stream(input_, nullptr, videoIndex);
         const auto inProgram = [&](int index) {
             if (!program) return false;
             const unsigned* begin = program->stream_index;
@@ -412,7 +443,7 @@ private:
         int64_t chosenFirst = INT64_MAX;
         bool chosenInProgram = false;
         for (const auto& [index, s] : streams_) {
-            if (s.sound.audio.empty() || s.first <= after || s.first >= until) continue;
+            if (s.beside || s.sound.audio.empty() || s.first <= after || s.first >= until) continue;
             const bool own = inProgram(index);
             if (chosen < 0 || (own && !chosenInProgram) || (own == chosenInProgram && s.first < chosenFirst)) {
                 chosen = index;
@@ -423,11 +454,11 @@ private:
         return chosen;
     }
 
-    const AVFormatContext* input_;
+    AVFormatContext* input_;
     int video_, audio_;
-    int known_;  // streams known before the reading
     bool on_;
     std::map<int, Stream> streams_;
+    std::vector<int> begun_;  // streams begun that may still follow
 };
 
 // A stream without a container, or one muxed without times, tells no times at all: each packet
@@ -488,14 +519,8 @@ ScanResult Scan(AVFormatContext* input, int videoIndex, int audioIndex, const Op
     for (unsigned count = 1; av_read_frame(input, p) >= 0; ++count) {
         if (count % kPacketsPerReport == 0) Report(progress, input);
         if (p->stream_index == videoIndex && p->size > 0) {
-            PacketEntry e;
-            e.pts = p->pts;
-            e.dts = p->dts;
-            e.pos = p->pos;
-            e.duration = p->duration;
-            e.key = (p->flags & AV_PKT_FLAG_KEY) != 0;
-            e.discard = (p->flags & AV_PKT_FLAG_DISCARD) != 0;
-            result.video.push_back(e);
+            result.video.push_back(EntryOf(*p));
+            changes.ChosenVideoAt(p->pos);
             result.videoBytes += p->size;
             videoEnd = std::max(videoEnd, p->pos);
             arrivals.push_back(count);
