@@ -419,6 +419,9 @@ TEST_F(RealCutSplitTest, ACutAndASplitOfEveryInputContainerHoldTheirSoundToTheSa
     // input's own sound runs behind its pictures as every player hears it (GStreamer's muxers do
     // not make up for the encoders' delay). The WMA decoder swallows the first frame of a
     // stream, and with it the click at 0 s. ASF and Matroska place sound to the millisecond.
+    // GStreamer's ASF written straight from its encoders stamps the pictures 1000 hours after
+    // the sound, and its index counts from zero: the sound goes with the pictures from their
+    // start, and the demuxer's seeks by time land in the wrong place.
     struct Case {
         std::string name;
         std::string path;
@@ -443,6 +446,7 @@ TEST_F(RealCutSplitTest, ACutAndASplitOfEveryInputContainerHoldTheirSoundToTheSa
                           gstreamer({"avi", "mpeg4", "mp3"}, 1105, 0),
                           gstreamer({"mpeg", "h264", "mp2"}, 481, 0),
                           gstreamer({"asf", "wmv2", "wma"}, 2048, 1),
+                          gstreamer({"asf-straight", "wmv2", "wma"}, 2048, 1),
                           gstreamer({"mov", "h264", "pcm"}, 0, 0)};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -54,6 +54,8 @@ void AudioDecoder::Open(std::future<Input> input, const AVStream* stream, int64_
     queueEnd_ = 0;
     syncing_ = true;
     seekedToStart_ = true;
+    seekAttempt_ = kFreshAttempt;
+    heardSinceSeek_ = false;
     pending_ = std::move(input);
 }
 
@@ -122,15 +124,28 @@ void AudioDecoder::Reposition(int attempt) {
     syncing_ = true;
     lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
+    heardSinceSeek_ = false;
     chain_.Restart();
+    needSeek_ = false;
+    if (attempt >= kFreshAttempt) {
+        // The demuxer was placed after the target even when sent to the start: a fresh one
+        // stands at the start of the file.
+        ff::InputContextPtr fresh = reopen_ ? reopen_() : nullptr;
+        if (!fresh) throw EngineError("The sound of " + name_ + " cannot be read from its start again.");
+        TakeInput(std::move(fresh));
+        seekedToStart_ = true;
+        return;
+    }
     // Decoders of compressed sound need a little run-in before the target to be exact.
     const int64_t runIn = static_cast<int64_t>(rate_) * (attempt == 0 ? 1 : 4 << attempt) / 4;
     const int64_t from = position_ - runIn;
     // Where the demuxer cannot be placed before the target, the sound is decoded forward from
     // the start: slower, never lost.
-    seekedToStart_ = from <= firstSample_ || !SeekNear(from);
-    if (seekedToStart_) Rewind();
-    needSeek_ = false;
+    seekedToStart_ = attempt == kRewindAttempt || from <= firstSample_ || !SeekNear(from);
+    if (seekedToStart_) {
+        seekAttempt_ = kRewindAttempt;
+        Rewind();
+    }
 }
 
 bool AudioDecoder::SeekNear(int64_t sample) {
@@ -216,6 +231,12 @@ bool AudioDecoder::DecodeMore() {
             return true;
         }
         if (received == AVERROR_EOF || flushed_) {
+            // Nothing at all after a seek to a place before the sound's end: the demuxer was
+            // placed beyond it (an index that does not go with the packets' times).
+            if (!heardSinceSeek_ && seekAttempt_ < kFreshAttempt && endSample_ > position_) {
+                Reposition(seekAttempt_ < kRewindAttempt ? kRewindAttempt : kFreshAttempt);
+                continue;
+            }
             ended_ = true;
             CheckComplete();
             break;
@@ -286,10 +307,19 @@ void AudioDecoder::Append(const AVFrame& frame) {
             start = firstSample_ + std::llround(static_cast<double>(start - firstSample_) / grid) * grid;
     }
 
-    if (syncing_ && start > queueEnd_ && !seekedToStart_ && seekAttempt_ < 3) {
-        // The demuxer landed after the target: go further back.
-        Reposition(seekAttempt_ + 1);
-        return;
+    const bool firstHeard = !std::exchange(heardSinceSeek_, true);
+    if (syncing_ && start > queueEnd_ && seekAttempt_ < kFreshAttempt) {
+        // The demuxer landed after the target: go further back, in the end from the start. Sent
+        // to the start, it landed after it when this first frame lies beyond the stream's first
+        // one.
+        if (!seekedToStart_) {
+            Reposition(seekAttempt_ + 1);
+            return;
+        }
+        if (firstHeard && start > std::max<int64_t>(firstSample_, 0) + frame.nb_samples + rate_ / 10) {
+            Reposition(kFreshAttempt);
+            return;
+        }
     }
 
     // Convert.

@@ -116,8 +116,13 @@ private:
     bool realigning_ = false;      // the same after the file's clock restarted
     int64_t frameEnd_ = INT64_MIN; // where the frame placed last ends by its time
     int64_t partEnd_ = INT64_MAX;  // where the part of the time line of the frame stamped last ends
+    // The ways to a place: seeking near it (attempts 0 to 3, from further back each time), seeking
+    // to the start, a fresh demuxer.
+    static constexpr int kRewindAttempt = 4;
+    static constexpr int kFreshAttempt = 5;
     bool seekedToStart_ = true;
-    int seekAttempt_ = 0;
+    int seekAttempt_ = kFreshAttempt;
+    bool heardSinceSeek_ = false;  // a frame was decoded since the last seek
     bool flushed_ = false;
     bool ended_ = false;
 };

@@ -64,6 +64,18 @@ int32_t KiloBits(double bitsPerSecond) {
 constexpr size_t kVideoAheadBytes = 8u << 20;
 constexpr size_t kMostFramesAhead = 4;
 
+// Sound wholly apart from the pictures, further from them than either lasts, was never meant to
+// be heard by those times: GStreamer's ASF muxer stamps the pictures 1000 hours after their sound.
+// Such sound starts with the pictures instead.
+bool SoundFarFromPictures(const ScanResult& scan, int64_t picturesStart, int32_t picturesMs, AVRational base) {
+    if (scan.audioFirst == AV_NOPTS_VALUE || scan.audioEnd == AV_NOPTS_VALUE) return false;
+    const int64_t picturesEnd = picturesStart + av_rescale_q(picturesMs, AVRational{1, 1000}, base);
+    const int64_t gap = scan.audioEnd <= picturesStart  ? picturesStart - scan.audioEnd
+                        : scan.audioFirst >= picturesEnd ? scan.audioFirst - picturesEnd
+                                                         : -1;
+    return gap > std::max(scan.audioEnd - scan.audioFirst, picturesEnd - picturesStart);
+}
+
 }  // namespace
 
 FfmpegReader::FfmpegReader(size_t cacheBytes)
@@ -218,7 +230,9 @@ void FfmpegReader::OpenForReading(const std::string& path, const OpenProgress& p
                                   std::to_string(rate) + " Hz, " + std::to_string(layout.nb_channels) +
                                   " channels).");
             PlaceSoundSpan(scan, audioStream, videoStream, info_.hasVideo ? &index_ : nullptr);
-            const int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
+            int64_t audioZero = av_rescale_q(zero, zeroBase, audioStream->time_base);
+            if (info_.hasVideo && SoundFarFromPictures(scan, audioZero, index_.DurationMs(), audioStream->time_base))
+                audioZero = scan.audioFirst;
             const int64_t firstTime = scan.audioFirst != AV_NOPTS_VALUE ? scan.audioFirst : audioZero;
             // The sound's demuxer is taken when the sound is first read: the file is ready to be
             // shown meanwhile.

@@ -144,24 +144,26 @@ bool VideoDecoder::TrySeek(int attempt, int64_t decodeIndex) {
     const int64_t targetTime = target.pts != PacketEntry::kNoTime ? target.pts : target.dts;
     const int64_t firstTime = first.dts != PacketEntry::kNoTime ? first.dts : first.pts;
     const int64_t second = av_rescale_q(1, AVRational{1, 1}, stream_->time_base);
-    constexpr int kLast = 3;
-    if (attempt == kLast || decodeIndex == 0) {
-        // From the very beginning: always right, only slower.
-        if (byteSeek_ || firstTime == PacketEntry::kNoTime) {
-            if (av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) >= 0) return true;
-        }
-        if (firstTime != PacketEntry::kNoTime && av_seek_frame(in, s, firstTime - 10 * second, AVSEEK_FLAG_BACKWARD) >= 0)
-            return true;
-        if (firstTime != PacketEntry::kNoTime && av_seek_frame(in, s, firstTime, AVSEEK_FLAG_BACKWARD) >= 0)
-            return true;
-        return avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0;
+    if (decodeIndex > 0 && attempt < kAttemptsByTime) {
+        if (attempt == 0 && byteSeek_ && target.pos >= 0) return av_seek_frame(in, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0;
+        if (targetTime == PacketEntry::kNoTime) return false;
+        // Later attempts step further back: some demuxers land just after the keyframe asked for.
+        const int64_t back = attempt == 0 ? 0 : second * (attempt == 1 ? 1 : 10);
+        return av_seek_frame(in, s, targetTime - back, AVSEEK_FLAG_BACKWARD) >= 0;
     }
-    if (attempt > kLast) return false;
-    if (attempt == 0 && byteSeek_ && target.pos >= 0) return av_seek_frame(in, -1, target.pos, AVSEEK_FLAG_BYTE) >= 0;
-    if (targetTime == PacketEntry::kNoTime) return false;
-    // Later attempts step further back: some demuxers land just after the keyframe asked for.
-    const int64_t back = attempt == 0 ? 0 : second * (attempt == 1 ? 1 : 10);
-    return av_seek_frame(in, s, targetTime - back, AVSEEK_FLAG_BACKWARD) >= 0;
+    // From the very beginning: always right, only slower. Each way is checked by the reading that
+    // follows, as the ways by time are: a demuxer whose own index does not go with its packets'
+    // times lands elsewhere when asked for a time (GStreamer's ASF muxer stamps the pictures 1000
+    // hours after the sound, and the file's index counts from zero), where the start of the
+    // stream, asked for as the time zero, is found.
+    const bool timed = firstTime != PacketEntry::kNoTime;
+    switch (decodeIndex > 0 ? attempt - kAttemptsByTime : attempt) {
+        case 0: return (byteSeek_ || !timed) && av_seek_frame(in, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        case 1: return timed && av_seek_frame(in, s, firstTime - 10 * second, AVSEEK_FLAG_BACKWARD) >= 0;
+        case 2: return timed && av_seek_frame(in, s, firstTime, AVSEEK_FLAG_BACKWARD) >= 0;
+        case 3: return avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0;
+        default: return false;
+    }
 }
 
 void VideoDecoder::StartAt(int64_t decodeIndex) {
@@ -190,7 +192,7 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
         return;
     }
     AVPacket* p = packet_.get();
-    for (int attempt = 0; attempt <= 3; ++attempt) {
+    for (int attempt = 0; attempt < kAttemptsByTime + kAttemptsFromStart; ++attempt) {
         if (!TrySeek(attempt, decodeIndex)) continue;
         nextPacket_ = -1;
         bool overshot = false;

@@ -71,6 +71,9 @@ private:
     bool TakeLateTail(AVPacket& first, int id);
     // A packet queued by TakeLateTail, moved into `p`.
     bool TakeQueued(AVPacket* p);
+    // Ways to the packet: by time near it, then from the start of the file.
+    static constexpr int kAttemptsByTime = 3;
+    static constexpr int kAttemptsFromStart = 4;
     bool TrySeek(int attempt, int64_t decodeIndex);
 
     ff::InputContextPtr input_;
