@@ -419,6 +419,13 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
         spec.format = "ts";
         spec.extraArgs = "-pes_payload_size 0";
         WriteBytes(path, DropSoundPackets(ReadBytes(MakeClip(spec)), {62, 104}));
+    } else if (kind == "lossy-mkv") {
+        // The same recording remuxed into Matroska as it is: its times kept, to the millisecond.
+        const std::string recording = MakeRecordingFile("lossy-ts", path + ".ts");
+        const int status = RunCommand("ffmpeg -v error -nostdin -y -i " + ShellQuote(recording) +
+                                      " -map 0 -c copy -f matroska " + ShellQuote(path));
+        fs::remove(recording);
+        if (status != 0) throw std::runtime_error("ffmpeg could not remux " + recording);
     } else if (kind == "remuxed-mpg") {
         // The elementary streams of a clip with B-pictures, put together again as the ffmpeg
         // command does it: the muxer gets no presentation time for any reference picture. The
@@ -512,6 +519,7 @@ std::string MakeRecording(const std::string& kind) {
                                       ? ".ts"
                                   : kind == "joined-mpg" || kind == "remuxed-mpg" || kind == "untimed-mpg" ? ".mpg"
                                   : kind == "damaged"                           ? ".mp4"
+                                  : kind == "lossy-mkv"                         ? ".mkv"
                                                                                 : ".avi";
     const std::string path = (fs::path(TempDir()) / ("recording-" + kind + extension)).string();
     return made[kind] = MakeRecordingFile(kind, path);

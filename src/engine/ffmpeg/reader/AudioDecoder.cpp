@@ -348,7 +348,7 @@ void AudioDecoder::Append(const AVFrame& frame) {
     if (made <= 0) return;
     // Sound of a part of a joined file that runs on beyond the part's last picture: the next
     // part's pictures and sound go there.
-    const int64_t frameEnd = start + made;
+    int64_t frameEnd = start + made;
     if (partEnd_ != INT64_MAX && frameEnd > partEnd_) {
         made = static_cast<int>(std::max<int64_t>(0, partEnd_ - start));
         if (made == 0) {
@@ -371,14 +371,26 @@ void AudioDecoder::Append(const AVFrame& frame) {
     // In program and transport streams each frame's time is exact (its packet's, or counted on
     // from it) and the frames of a sound codec have one length: a gap of whole frames there is
     // sound that never arrived (a broadcast recording's reception dropouts). Filled, it keeps
-    // what follows beside its pictures instead of running ahead by the frames lost. PCM has no
-    // frames, and its packets' times wander by a packet (DVD's among them): it plays on.
+    // what follows beside its pictures instead of running ahead by the frames lost. The same
+    // holds within their rounding for the millisecond times of Matroska, ASF and FLV (such a
+    // recording remuxed, a stream's capture); there the gap is taken as the whole frames it is.
+    // PCM has no frames, and its packets' times wander by a packet (DVD's among them): it plays
+    // on.
     const AVCodecID id = stream_->codecpar->codec_id;
     const bool pcm = id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
-    if (byteSeek_ && !pcm && steadyFrameSamples_ > 0 && start != queueEnd_) {
+    if (allowed > 0 && (byteSeek_ || coarseTimes_) && !pcm && steadyFrameSamples_ > 0 && start != queueEnd_) {
         const double frameLength = static_cast<double>(steadyFrameSamples_) * rate_ / frame.sample_rate;
         const double frames = static_cast<double>(std::abs(start - queueEnd_)) / frameLength;
-        if (frames >= 0.5 && std::abs(frames - std::round(frames)) * frameLength <= 2) allowed = 0;
+        const double tick = coarseTimes_ ? static_cast<double>(timeBase_.num) * rate_ / timeBase_.den : 0;
+        // A tick near a frame's length (an AVI counting its sound in frames) tells no gap apart.
+        if (frames >= 0.5 && tick * 4 < frameLength && std::abs(frames - std::round(frames)) * frameLength <= 2 + tick) {
+            allowed = 0;
+            if (coarseTimes_) {
+                const int64_t exact = queueEnd_ + (start > queueEnd_ ? 1 : -1) * std::llround(std::round(frames) * frameLength);
+                frameEnd += exact - start;
+                start = exact;
+            }
+        }
     }
     lost_ = false;
     frameEnd_ = frameEnd;
