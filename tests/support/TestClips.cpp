@@ -462,6 +462,24 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
                 break;
             }
         WriteBytes(path, bytes.substr(0, static_cast<size_t>(cut)));
+    } else if (kind == "avi-index-cut-short") {
+        // The index lists the first half of the chunks only (a recorder stopped while writing it).
+        std::string bytes = ReadBytes(MakeClip(spec));
+        const size_t at = bytes.rfind("idx1");
+        if (at == std::string::npos) throw std::runtime_error("no index in the clip for " + kind);
+        const auto le32 = [&bytes](size_t pos) {
+            uint32_t value = 0;
+            for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<uint8_t>(bytes[pos + static_cast<size_t>(i)]);
+            return value;
+        };
+        const auto putLe32 = [&bytes](size_t pos, size_t value) {
+            for (size_t i = 0; i < 4; ++i) bytes[pos + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        };
+        const size_t listed = le32(at + 4) / 32 * 16;
+        bytes.resize(at + 8 + listed);
+        putLe32(at + 4, listed);
+        putLe32(4, bytes.size() - 8);
+        WriteBytes(path, bytes);
     } else if (kind == "damaged") {
         // Pictures large enough for the decoder's frame threads, which report damage when a
         // picture is received rather than when its packet is sent.

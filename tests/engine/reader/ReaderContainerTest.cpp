@@ -320,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(Bare, BareStreamTest, testing::Values("h264", "hevc", "
 
 INSTANTIATE_TEST_SUITE_P(Recordings, RecordingTest,
                          testing::Values("joined-ts", "joined-mpg", "joined-formats-ts", "remuxed-mpg", "ts-cut-start",
-                                         "ts-cut-start-high-rate", "lossy-ts", "lossy-mkv", "programme-change-ts", "avi-cut-end", "damaged", "damaged-b-avi"),
+                                         "ts-cut-start-high-rate", "lossy-ts", "lossy-mkv", "programme-change-ts", "avi-cut-end", "avi-index-cut-short", "damaged", "damaged-b-avi"),
                          [](const testing::TestParamInfo<const char*>& info) {
                              std::string name = info.param;
                              std::replace(name.begin(), name.end(), '-', '_');

@@ -383,6 +383,35 @@ bool ReadStreamHeaders(const ReadBytes& read, int64_t begin, int64_t end, std::v
 
 }  // namespace
 
+// False where chunks of the streams' data follow the last chunk the index lists in the movie list:
+// an index cut short (a recording program stopped while writing it, damage) that would lose the
+// frames after it. The index's offsets count from the file's start or from the movie list, as the
+// first entry's chunk header tells.
+bool ListsTheWholeMovie(const ReadBytes& read, const AviIndex& index, int64_t movieEnd) {
+    if (index.movie < 0) return true;
+    int64_t base = -1;
+    int64_t listedEnd = -1;
+    for (size_t e = 0; e + 16 <= index.entries.size(); e += 16) {
+        const uint8_t* entry = index.entries.data() + e;
+        const int64_t offset = Le32(entry + 8), size = Le32(entry + 12);
+        if (base < 0) {
+            for (const int64_t candidate : {int64_t{0}, index.movie}) {
+                uint8_t tag[4];
+                if (base < 0 && read(candidate + offset, 4, tag) && std::memcmp(tag, entry, 4) == 0) base = candidate;
+            }
+            if (base < 0) return true;  // the demuxer's own reading decides
+        }
+        listedEnd = std::max(listedEnd, base + offset + 8 + size + (size & 1));
+    }
+    if (listedEnd < 0 || listedEnd >= movieEnd) return true;
+    bool more = false;
+    WalkChunks(read, listedEnd, movieEnd, [&](int64_t at, const uint8_t* id, int64_t size) {
+        more = size > 0 && (StreamNumber(id) >= 0 || IsList(read, at, id, size, "rec "));
+        return more ? Walk::Done : Walk::Next;
+    });
+    return !more;
+}
+
 std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
     constexpr int64_t kLargestIndex = int64_t{64} << 20;  // ten hours at 60 frames a second take a tenth
     uint8_t h[12];
@@ -392,9 +421,13 @@ std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
     if (riffEnd > fileSize || fileSize - riffEnd > 1) return std::nullopt;
     AviIndex index;
     bool found = false;
+    int64_t movieEnd = -1;
     const bool walked = WalkChunks(read, 12, riffEnd, [&](int64_t at, const uint8_t* id, int64_t size) {
         if (IsList(read, at, id, size, "movi")) {
-            if (index.movie < 0) index.movie = at + 8;
+            if (index.movie < 0) {
+                index.movie = at + 8;
+                movieEnd = at + 8 + size;
+            }
         } else if (IsList(read, at, id, size, "hdrl")) {
             if (!ReadStreamHeaders(read, at + 12, at + 8 + size, index.streams)) return Walk::Fail;
         } else if (std::memcmp(id, "idx1", 4) == 0) {
@@ -405,7 +438,7 @@ std::optional<AviIndex> ReadAviIndex(const ReadBytes& read, int64_t fileSize) {
         }
         return Walk::Next;
     });
-    if (!walked || !found) return std::nullopt;
+    if (!walked || !found || !ListsTheWholeMovie(read, index, movieEnd)) return std::nullopt;
     index.counts.assign(100, 0);
     for (size_t e = 0; e + 16 <= index.entries.size(); e += 16) {
         const uint8_t* id = index.entries.data() + e;
