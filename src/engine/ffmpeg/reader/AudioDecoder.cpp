@@ -231,10 +231,14 @@ bool AudioDecoder::DecodeMore() {
             return true;
         }
         if (received == AVERROR_EOF || flushed_) {
-            // Nothing at all after a seek to a place before the sound's end: the demuxer was
-            // placed beyond it (an index that does not go with the packets' times).
-            if (!heardSinceSeek_ && seekAttempt_ < kFreshAttempt && endSample_ > position_) {
-                Reposition(seekAttempt_ < kRewindAttempt ? kRewindAttempt : kFreshAttempt);
+            // The sound ended short of where the packets seen at the opening end, or nothing
+            // came at all after a seek to a place before that end. A demuxer placed by a seek
+            // may read no further than its index (FFmpeg's AVI demuxer in a capture cut short,
+            // whose index covers only its first part), or be placed beyond the sound by an index
+            // that does not go with the packets' times: a fresh one reads on from the start.
+            if (seekAttempt_ < kFreshAttempt && endSample_ >= 0 &&
+                ((!heardSinceSeek_ && endSample_ > position_) || endSample_ - queueEnd_ > rate_ / 4)) {
+                Reposition(kFreshAttempt);
                 continue;
             }
             ended_ = true;
