@@ -20,7 +20,7 @@ const std::string& Lookup(const std::map<std::string, std::string>& table, const
 
 void Generate(const GstClipSpec& spec, const std::string& path) {
     static const std::map<std::string, std::string> muxers = {
-        {"avi", "avimux"}, {"mpeg", "mpegpsmux"}, {"ts", "mpegtsmux"}, {"asf", "asfmux"}, {"asf-straight", "asfmux"},
+        {"avi", "avimux"}, {"mpeg", "mpegpsmux"}, {"ts", "mpegtsmux"}, {"asf", "asfmux"}, {"asf_straight", "asfmux"},
         {"mov", "qtmux"}};
     const std::string gop = std::to_string(kKeyframeInterval);
     const std::map<std::string, std::string> videoEncoders = {
@@ -79,7 +79,7 @@ std::string GstClipName(const GstClipSpec& spec) {
 
 std::string MakeGstClip(const GstClipSpec& spec) {
     static const std::map<std::string, std::string> extensions = {
-        {"avi", ".avi"}, {"mpeg", ".mpg"}, {"ts", ".ts"}, {"asf", ".wmv"}, {"asf-straight", ".wmv"}, {"mov", ".mov"}};
+        {"avi", ".avi"}, {"mpeg", ".mpg"}, {"ts", ".ts"}, {"asf", ".wmv"}, {"asf_straight", ".wmv"}, {"mov", ".mov"}};
     // The name tells the generation apart from FFmpeg's clips; bump the number when the
     // pipelines change.
     return CachedMedia("gst2|" + GstClipName(spec) + "|" + std::to_string(spec.frames), Lookup(extensions, spec.container),

@@ -8,7 +8,7 @@ namespace trimora::test {
 
 struct GstClipSpec {
     // "avi" (avimux), "mpeg" (mpegpsmux), "ts" (mpegtsmux), "asf" (asfmux), "mov" (qtmux);
-    // "asf-straight": asfmux fed straight from the encoders, as a GStreamer pipeline that writes
+    // "asf_straight": asfmux fed straight from the encoders, as a GStreamer pipeline that writes
     // WMV does it: its pictures are stamped 1000 hours after its sound (see Generate).
     std::string container = "avi";
     std::string video = "mjpeg";    // "mjpeg", "h264", "h264b" (with B-frames), "mpeg4" (Part 2), "wmv2"

@@ -446,7 +446,7 @@ TEST_F(RealCutSplitTest, ACutAndASplitOfEveryInputContainerHoldTheirSoundToTheSa
                           gstreamer({"avi", "mpeg4", "mp3"}, 1105, 0),
                           gstreamer({"mpeg", "h264", "mp2"}, 481, 0),
                           gstreamer({"asf", "wmv2", "wma"}, 2048, 1),
-                          gstreamer({"asf-straight", "wmv2", "wma"}, 2048, 1),
+                          gstreamer({"asf_straight", "wmv2", "wma"}, 2048, 1),
                           gstreamer({"mov", "h264", "pcm"}, 0, 0)};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

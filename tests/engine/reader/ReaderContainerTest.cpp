@@ -419,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(Muxers, GstContainerTest,
                                          Gst("avi", "mjpeg", "pcm", 48000, 6, 0, 175, 143),
                                          Gst("mpeg", "h264", "mp2", 48000, 2, 481), Gst("mpeg", "h264b", "mp2", 48000, 2, 481),
                                          Gst("ts", "h264b", "mp2", 48000, 2, 481), Gst("asf", "wmv2", "wma", 48000, 2, 2048),
-                                         Gst("mov", "h264", "pcm")),
+                                         Gst("asf_straight", "wmv2", "wma", 48000, 2, 2048), Gst("mov", "h264", "pcm")),
                          [](const testing::TestParamInfo<GstCase>& info) { return GstClipName(info.param.spec); });
 
 // A DVD's programme stream with two sound tracks: the first (the film's, AC-3 at 44.1 kHz here)

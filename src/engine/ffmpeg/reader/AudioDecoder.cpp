@@ -125,15 +125,19 @@ void AudioDecoder::Reposition(int attempt) {
     lineShift_ = AV_NOPTS_VALUE;
     seekAttempt_ = attempt;
     heardSinceSeek_ = false;
+    passBefore_ = AV_NOPTS_VALUE;
     chain_.Restart();
     needSeek_ = false;
     if (attempt >= kFreshAttempt) {
         // The demuxer was placed after the target even when sent to the start: a fresh one
-        // stands at the start of the file.
+        // stands at the start of the file. Its packets up to a second before the target are
+        // passed over undecoded (a stamp names one place only where the clock never restarts).
         ff::InputContextPtr fresh = reopen_ ? reopen_() : nullptr;
         if (!fresh) throw EngineError("The sound of " + name_ + " cannot be read from its start again.");
         TakeInput(std::move(fresh));
         seekedToStart_ = true;
+        if (!timeLine_.toStamp && position_ - rate_ > firstSample_)
+            passBefore_ = zeroTime_ + av_rescale_q(position_ - rate_, AVRational{1, rate_}, timeBase_);
         return;
     }
     // Decoders of compressed sound need a little run-in before the target to be exact.
@@ -189,7 +193,14 @@ bool AudioDecoder::ReadPacket() {
     for (;;) {
         const int result = av_read_frame(input_.get(), p);
         if (result >= 0) {
-            if (chain_.Takes(input_.get(), *p) && p->size > 0) return true;
+            if (chain_.Takes(input_.get(), *p) && p->size > 0) {
+                const int64_t stamp = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+                if (passBefore_ == AV_NOPTS_VALUE || p->stream_index != streamIndex_ || stamp == AV_NOPTS_VALUE ||
+                    stamp >= passBefore_) {
+                    passBefore_ = AV_NOPTS_VALUE;
+                    return true;
+                }
+            }
             av_packet_unref(p);
             continue;
         }

@@ -123,6 +123,7 @@ private:
     bool seekedToStart_ = true;
     int seekAttempt_ = kFreshAttempt;
     bool heardSinceSeek_ = false;  // a frame was decoded since the last seek
+    int64_t passBefore_ = AV_NOPTS_VALUE;  // packets stamped before it are passed over undecoded
     bool flushed_ = false;
     bool ended_ = false;
 };
