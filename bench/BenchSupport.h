@@ -51,16 +51,25 @@ constexpr int kCameraFps = 25;
 // A clip that costs as much to decode as a camera's: 20 s of 1280x720 25 fps H.264 at about
 // 70 Mbit/s, the bit rate spent on picture noise that changes in every frame, 250-frame groups
 // with the B-frames x264 chooses, AAC stereo 48 kHz in MP4. Made once and kept in the clip cache.
-inline std::string MakeCameraClip() {
+// `stamped`: the pictures are the test clip generator's stamped ones under the same noise (the
+// stamps stay readable), so that a bench can check every frame it is given.
+inline std::string MakeCameraClip(bool stamped = false) {
+    const std::string pictures = stamped ? test::TempPath(".y4m") : std::string();
+    const std::string source = stamped ? "-i " + test::ShellQuote(pictures) + " "
+                                       : "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=20 ";
     const std::string command =
-        "ffmpeg -v error -nostdin -y -f lavfi -i testsrc2=size=1280x720:rate=25:duration=20 "
+        "ffmpeg -v error -nostdin -y " + source +
         "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=20 -vf noise=alls=40:allf=t "
         "-c:v libx264 -preset veryfast -b:v 70M -maxrate 70M -bufsize 70M -g 250 -keyint_min 250 "
         "-sc_threshold 0 -pix_fmt yuv420p -c:a aac -ac 2 -b:a 192k -f mp4 ";
-    const std::string clip = test::CachedMedia("bench camera clip|" + command, ".mp4", [&](const std::string& path) {
+    const std::string key = std::string(stamped ? "bench stamped camera clip|" : "bench camera clip|") +
+                            (stamped ? command.substr(command.find("-f lavfi -i sine")) : command);
+    const std::string clip = test::CachedMedia(key, ".mp4", [&](const std::string& path) {
         std::fprintf(stderr, "making the 20 s 720p camera-like clip (70 Mbit/s)...\n");
+        if (stamped) test::WriteStampedY4m(pictures, 1280, 720, kCameraFps, kCameraSeconds * kCameraFps);
         if (test::RunCommand(command + test::ShellQuote(path)) != 0)
             std::fprintf(stderr, "could not make the camera clip\n");
+        if (stamped) std::remove(pictures.c_str());
     });
     const double mbps = BitRateMbps(clip);
     std::fprintf(stderr, "camera clip %s: %.1f Mbit/s%s\n", clip.c_str(), mbps,
