@@ -53,7 +53,6 @@ void AudioDecoder::Open(std::future<Input> input, const AVStream* stream, int64_
     position_ = 0;
     queueEnd_ = 0;
     syncing_ = true;
-    seekedToStart_ = true;
     seekAttempt_ = kFreshAttempt;
     heardSinceSeek_ = false;
     pending_ = std::move(input);
@@ -132,10 +131,7 @@ void AudioDecoder::Reposition(int attempt) {
         // The demuxer was placed after the target even when sent to the start: a fresh one
         // stands at the start of the file. Its packets up to a second before the target are
         // passed over undecoded (a stamp names one place only where the clock never restarts).
-        ff::InputContextPtr fresh = reopen_ ? reopen_() : nullptr;
-        if (!fresh) throw EngineError("The sound of " + name_ + " cannot be read from its start again.");
-        TakeInput(std::move(fresh));
-        seekedToStart_ = true;
+        TakeFreshInput();
         if (!timeLine_.toStamp && position_ - rate_ > firstSample_)
             passBefore_ = zeroTime_ + av_rescale_q(position_ - rate_, AVRational{1, rate_}, timeBase_);
         return;
@@ -145,8 +141,7 @@ void AudioDecoder::Reposition(int attempt) {
     const int64_t from = position_ - runIn;
     // Where the demuxer cannot be placed before the target, the sound is decoded forward from
     // the start: slower, never lost.
-    seekedToStart_ = attempt == kRewindAttempt || from <= firstSample_ || !SeekNear(from);
-    if (seekedToStart_) {
+    if (attempt == kRewindAttempt || from <= firstSample_ || !SeekNear(from)) {
         seekAttempt_ = kRewindAttempt;
         Rewind();
     }
@@ -182,6 +177,10 @@ void AudioDecoder::Rewind() {
             if (av_seek_frame(in, s, ts, flags) >= 0) return;
     if (avformat_seek_file(in, -1, INT64_MIN, INT64_MIN, 0, 0) >= 0) return;
     // The demuxer cannot go back at all: a fresh one stands at the start of the file.
+    TakeFreshInput();
+}
+
+void AudioDecoder::TakeFreshInput() {
     ff::InputContextPtr fresh = reopen_ ? reopen_() : nullptr;
     if (!fresh) throw EngineError("The sound of " + name_ + " cannot be read from its start again.");
     TakeInput(std::move(fresh));
@@ -294,14 +293,13 @@ void AudioDecoder::Append(const AVFrame& frame) {
             const int64_t expected = lineShift_ != AV_NOPTS_VALUE
                                          ? stamp + lineShift_
                                          : zeroTime_ + av_rescale_q(queueEnd_, AVRational{1, rate_}, stream_->time_base);
-            line = timeLine_.toLine(stamp, frame.pkt_pos, expected);
+            const TimeLine::Placed placed = timeLine_.toLine(stamp, frame.pkt_pos, expected);
+            line = placed.line;
             clockRestarted = lineShift_ != AV_NOPTS_VALUE && line - stamp != lineShift_;
             lineShift_ = line - stamp;
-            if (timeLine_.endOfPart) {
-                const int64_t end = timeLine_.endOfPart(stamp, frame.pkt_pos, expected);
-                partEnd_ = end == INT64_MAX ? INT64_MAX
-                                            : av_rescale_q(end - zeroTime_, stream_->time_base, AVRational{1, rate_});
-            }
+            partEnd_ = placed.partEnd == INT64_MAX
+                           ? INT64_MAX
+                           : av_rescale_q(placed.partEnd - zeroTime_, stream_->time_base, AVRational{1, rate_});
         }
         start = av_rescale_q(line - zeroTime_, stream_->time_base, AVRational{1, rate_});
     } else if (frameEnd_ != INT64_MIN) {
@@ -327,11 +325,12 @@ void AudioDecoder::Append(const AVFrame& frame) {
         // The demuxer landed after the target: go further back, in the end from the start. Sent
         // to the start, it landed after it when this first frame lies beyond the stream's first
         // one.
-        if (!seekedToStart_) {
+        if (seekAttempt_ < kRewindAttempt) {
             Reposition(seekAttempt_ + 1);
             return;
         }
-        if (firstHeard && start > std::max<int64_t>(firstSample_, 0) + frame.nb_samples + rate_ / 10) {
+        const int64_t frameSamples = av_rescale(frame.nb_samples, rate_, frame.sample_rate);
+        if (firstHeard && start > std::max<int64_t>(firstSample_, 0) + frameSamples + rate_ / 10) {
             Reposition(kFreshAttempt);
             return;
         }

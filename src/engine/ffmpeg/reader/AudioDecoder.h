@@ -39,14 +39,17 @@ public:
     // Where the sound's stamps lie on the input's time line when the file's clock restarts or
     // jumps (the video's index knows where); all values in the sound stream's time base.
     struct TimeLine {
-        // A stamp read at byte position `pos` (-1 unknown), near `expected` on the time line.
-        std::function<int64_t(int64_t stamp, int64_t pos, int64_t expected)> toLine;
+        // Where a stamp read at byte position `pos` (-1 unknown), near `expected` on the time
+        // line, lies on it, and where the part of the time line it lies in ends (INT64_MAX:
+        // never): sound beyond that has no pictures, the next part's go there.
+        struct Placed {
+            int64_t line = 0;
+            int64_t partEnd = INT64_MAX;
+        };
+        std::function<Placed(int64_t stamp, int64_t pos, int64_t expected)> toLine;
         // The stamp at a time on the line, and a byte position to read from to get there.
         std::function<int64_t(int64_t line)> toStamp;
         std::function<int64_t(int64_t line)> positionBefore;
-        // Where the part of the time line that such a stamp lies in ends (INT64_MAX: never):
-        // sound beyond it has no pictures, the next part's go there.
-        std::function<int64_t(int64_t stamp, int64_t pos, int64_t expected)> endOfPart;
     };
     void SetTimeLine(TimeLine timeLine) { timeLine_ = std::move(timeLine); }
     // The container ids of the streams that carry the sound on after programme changes.
@@ -68,6 +71,8 @@ private:
     void Reposition(int attempt);
     bool SeekNear(int64_t sample);
     void Rewind();
+    // A demuxer opened anew, which stands at the start of the file.
+    void TakeFreshInput();
     void TakeInput(ff::InputContextPtr input);
     bool ReadPacket();
     void CheckComplete() const;
@@ -117,10 +122,9 @@ private:
     int64_t frameEnd_ = INT64_MIN; // where the frame placed last ends by its time
     int64_t partEnd_ = INT64_MAX;  // where the part of the time line of the frame stamped last ends
     // The ways to a place: seeking near it (attempts 0 to 3, from further back each time), seeking
-    // to the start, a fresh demuxer.
+    // to the start, a fresh demuxer. From kRewindAttempt on the sound is read from its start.
     static constexpr int kRewindAttempt = 4;
     static constexpr int kFreshAttempt = 5;
-    bool seekedToStart_ = true;
     int seekAttempt_ = kFreshAttempt;
     bool heardSinceSeek_ = false;  // a frame was decoded since the last seek
     int64_t passBefore_ = AV_NOPTS_VALUE;  // packets stamped before it are passed over undecoded

@@ -295,21 +295,19 @@ void FfmpegReader::FollowVideoClock(const AVStream* audio, const AVStream* video
     const FrameIndex* index = &index_;
     AudioDecoder::TimeLine timeLine;
     timeLine.toLine = [=](int64_t stamp, int64_t pos, int64_t expected) {
-        const int64_t line = index->ToTimeLine(av_rescale_q(stamp, soundBase, pictureBase), pos,
-                                               av_rescale_q(expected, soundBase, pictureBase));
+        const int64_t inPictures = av_rescale_q(stamp, soundBase, pictureBase);
+        const FrameIndex::Placed placed =
+            index->Place(inPictures, pos, av_rescale_q(expected, soundBase, pictureBase));
         // Only the segment's offset is taken over, so the stamp keeps its own precision.
-        return stamp + av_rescale_q(line - av_rescale_q(stamp, soundBase, pictureBase), pictureBase, soundBase);
+        return AudioDecoder::TimeLine::Placed{
+            stamp + av_rescale_q(placed.line - inPictures, pictureBase, soundBase),
+            placed.partEnd == INT64_MAX ? INT64_MAX : av_rescale_q(placed.partEnd, pictureBase, soundBase)};
     };
     timeLine.toStamp = [=](int64_t line) {
         return av_rescale_q(index->ToStamp(av_rescale_q(line, soundBase, pictureBase)), pictureBase, soundBase);
     };
     timeLine.positionBefore = [=](int64_t line) {
         return index->PositionBefore(av_rescale_q(line, soundBase, pictureBase));
-    };
-    timeLine.endOfPart = [=](int64_t stamp, int64_t pos, int64_t expected) {
-        const int64_t end = index->EndOfSegment(av_rescale_q(stamp, soundBase, pictureBase), pos,
-                                                av_rescale_q(expected, soundBase, pictureBase));
-        return end == INT64_MAX ? end : av_rescale_q(end, pictureBase, soundBase);
     };
     audio_.SetTimeLine(std::move(timeLine));
 }

@@ -310,14 +310,10 @@ size_t FrameIndex::SegmentOf(int64_t stamp, int64_t pos, int64_t expected) const
     return chosen;
 }
 
-int64_t FrameIndex::ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const {
-    if (segments_.empty()) return stamp;
-    return stamp + segments_[SegmentOf(stamp, pos, expected)].offset;
-}
-
-int64_t FrameIndex::EndOfSegment(int64_t stamp, int64_t pos, int64_t expected) const {
+FrameIndex::Placed FrameIndex::Place(int64_t stamp, int64_t pos, int64_t expected) const {
+    if (segments_.empty()) return {stamp, INT64_MAX};
     const size_t k = SegmentOf(stamp, pos, expected);
-    return k + 1 < segments_.size() ? segments_[k + 1].lineStart : INT64_MAX;
+    return {stamp + segments_[k].offset, k + 1 < segments_.size() ? segments_[k + 1].lineStart : INT64_MAX};
 }
 
 const TimeSegment& FrameIndex::SegmentAt(int64_t timeLine) const {

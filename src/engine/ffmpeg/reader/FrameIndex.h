@@ -79,10 +79,14 @@ public:
     // Where a stamp of the stream's clock (any stream of the file, in this stream's time base)
     // lies on the time line. `pos`, its byte position where known, tells segments apart whose
     // stamps repeat; without it the segment placing the stamp nearest `expected` is taken.
-    int64_t ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const;
-    // Where the part of the time line that such a stamp lies in ends: where the next segment's
-    // first picture is shown (INT64_MAX for the last segment).
-    int64_t EndOfSegment(int64_t stamp, int64_t pos, int64_t expected) const;
+    int64_t ToTimeLine(int64_t stamp, int64_t pos, int64_t expected) const { return Place(stamp, pos, expected).line; }
+    // The same, and where the part of the time line that the stamp lies in ends: where the next
+    // segment's first picture is shown (INT64_MAX for the last segment).
+    struct Placed {
+        int64_t line = 0;
+        int64_t partEnd = INT64_MAX;
+    };
+    Placed Place(int64_t stamp, int64_t pos, int64_t expected) const;
     // The stamp of the stream's clock at a time on the time line, and the byte position of a
     // packet at or before it (-1 unknown): where to start reading to get there.
     int64_t ToStamp(int64_t timeLine) const;

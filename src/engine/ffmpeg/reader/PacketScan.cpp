@@ -341,6 +341,7 @@ public:
     // end of the file, after those of the stream that follows it: they are kept where a reading
     // that ends where the next stream begins gives them (the decoder reads them so), else left
     // out. Gives the stream whose sound is read last; `sample` takes what its packets read tell.
+    // Throws EngineError where the file cannot be read.
     int Follow(int64_t videoEnd, const std::vector<unsigned>& arrivals, ScanResult& result,
                SoundSample& sample) const {
         std::vector<std::pair<int64_t, int>> starts;
@@ -406,17 +407,15 @@ private:
         int64_t from = next.first;
         for (size_t i = onTime; i < video.size(); ++i)
             if (video[i].pos >= 0) from = std::min(from, video[i].pos);
-        try {
-            const std::vector<ff::PacketPtr> read = TransportPacketsBefore(
-                input_->url ? input_->url : "", from, next.first, AVMEDIA_TYPE_VIDEO, id);
-            for (size_t i = onTime; i < video.size(); ++i) {
-                const auto same = [&](const ff::PacketPtr& p) { return p->pos == video[i].pos && video[i].pos >= 0; };
-                if (std::none_of(read.begin(), read.end(), same)) return onTime;
-            }
-            return video.size();
-        } catch (const EngineError&) {
-            return onTime;
+        // A file that cannot be read there fails the opening, as a failing read of the scan does:
+        // the pictures are not left out for it.
+        const std::vector<ff::PacketPtr> read =
+            TransportPacketsBefore(input_->url ? input_->url : "", from, next.first, AVMEDIA_TYPE_VIDEO, id);
+        for (size_t i = onTime; i < video.size(); ++i) {
+            const auto same = [&](const ff::PacketPtr& p) { return p->pos == video[i].pos && video[i].pos >= 0; };
+            if (std::none_of(read.begin(), read.end(), same)) return onTime;
         }
+        return video.size();
     }
 
     // Of the chosen stream's kind, whatever its codec, with a decoder for it.
