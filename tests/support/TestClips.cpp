@@ -406,6 +406,9 @@ std::string MakeRecordingFile(const std::string& kind, const std::string& path) 
                 p.audioCodec = "aac";
             }
             if (part == 2) p.frames = 40;
+            // The middle one ends with a keyframe, which its stream's demuxer gives out only at
+            // the end of the file.
+            if (part == 1) p.gop = 59;
             // The second keeps the programme's number and table (its streams change in place, and
             // the demuxer's probe finds them at once); the third is a programme of its own.
             if (part > 0) p.extraArgs = "-mpegts_start_pid " + std::to_string(0x100 * (part + 2));

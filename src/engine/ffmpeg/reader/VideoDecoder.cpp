@@ -174,8 +174,6 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
         avcodec_flush_buffers(codec_.get());
     }
     startPacket_ = decodeIndex;
-    chain_.Restart();
-    queued_.clear();
     started_ = false;
     packetWaiting_ = false;
     flushed_ = false;
@@ -194,6 +192,10 @@ void VideoDecoder::StartAt(int64_t decodeIndex) {
     AVPacket* p = packet_.get();
     for (int attempt = 0; attempt < kAttemptsByTime + kAttemptsFromStart; ++attempt) {
         if (!TrySeek(attempt, decodeIndex)) continue;
+        // Each way starts afresh: a way that ended in a later stream of the chain must not make
+        // the next one pass over the earlier stream's packets.
+        chain_.Restart();
+        queued_.clear();
         nextPacket_ = -1;
         bool overshot = false;
         while (!overshot && ReadIndexedPacket(p)) {
